@@ -1,0 +1,30 @@
+// The library's global state: every variable that lives from load to unload,
+// in one place. There is no per-caller context; the library expects one
+// calling thread at a time.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace tavio {
+
+using platform::Handle;
+
+inline constexpr int kSlots = 8;
+
+extern Handle COM;            // primary port; 0 none, -1 after a failed open
+extern int32_t HARD;          // interface code; 0 none (simulation)
+extern int32_t READLENGTH;    // bytes that STRREAD reads
+extern int32_t READTIME;      // read time-out of the primary port, ms
+extern Handle DMCOM[kSlots];  // port-table handles; 0 empty, -1 failed open
+extern int32_t DMOUT[kSlots]; // port-table read time-outs, ms
+extern int32_t DMLEN[kSlots]; // bytes that IX_STRREAD reads, per slot
+extern uint32_t T0;           // stopwatch origin, timer ms
+extern uint16_t PUMPSTAMP;    // low 16 bits of the tick count at the last pump
+
+// Puts every variable back to its value at load (tests use it between cases;
+// the library itself initialises statically).
+void reset_state_for_tests();
+
+} // namespace tavio

@@ -1,0 +1,150 @@
+// The platform interface: everything the portable core needs from the host
+// system. The core calls nothing else; each backend (posix/ now, win32/ later)
+// implements this one class. It is shaped after what the library does with a
+// port (open, configure, time-outs, one byte, read, write, purge, lines,
+// break, status, close) and with the host (timer, keyboard, messages).
+#pragma once
+
+#include <cstdint>
+
+namespace tavio::platform {
+
+// A port handle as the library stores it: 0 means "no port", kInvalidHandle
+// marks a device open that failed. A backend never hands out 0 or a negative
+// value for an open port, and refuses every operation on a handle that it
+// did not open.
+using Handle = int32_t;
+inline constexpr Handle kNoHandle = 0;
+inline constexpr Handle kInvalidHandle = -1;
+
+enum class Parity : uint8_t { None, Odd, Even, Mark, Space };
+enum class StopBits : uint8_t { One, OneHalf, Two };
+
+// The portable part of a port configuration (what a DCB holds that the
+// library uses). Every field survives a get/set round trip.
+struct LineConfig {
+  uint32_t baud = 9600;
+  Parity parity = Parity::None;
+  uint8_t data_bits = 8;
+  StopBits stop_bits = StopBits::One;
+  bool binary = true;          // no character translation
+  bool dtr_auto = false;       // driver raises DTR by itself
+  bool rts_auto = false;       // driver raises RTS by itself
+  bool abort_on_error = false; // a line error stops transfers until cleared
+  bool xon_xoff = false;       // software flow control
+  bool cts_handshake = false;  // hardware flow control (RTS/CTS)
+  bool dsr_handshake = false;  // output waits for DSR
+};
+
+// A time-out set, all values in milliseconds. A read of n bytes ends when n
+// bytes have arrived, when n * read_total_multiplier + read_total_constant
+// ms have passed since it began, or (read_interval not 0) when more than
+// read_interval ms pass between two received bytes. A write of n bytes ends
+// after n * write_total_multiplier + write_total_constant ms.
+struct Timeouts {
+  uint32_t read_interval = 0;
+  uint32_t read_total_multiplier = 0;
+  uint32_t read_total_constant = 0;
+  uint32_t write_total_multiplier = 0;
+  uint32_t write_total_constant = 0;
+};
+
+// Line-control codes for escape().
+enum class LineCode : uint8_t { SetRts = 3, ClrRts = 4, SetDtr = 5, ClrDtr = 6 };
+
+// Purge flags.
+inline constexpr uint32_t kPurgeTxClear = 4;
+inline constexpr uint32_t kPurgeRxClear = 8;
+
+// Modem status bits.
+inline constexpr uint32_t kModemCts = 0x10;
+inline constexpr uint32_t kModemDsr = 0x20;
+inline constexpr uint32_t kModemRing = 0x40;
+inline constexpr uint32_t kModemRlsd = 0x80;
+
+class Backend {
+public:
+  virtual ~Backend() = default;
+
+  // --- serial ports ---
+  // Opens the device with the given (up to four character) name for reading
+  // and writing, exclusively. Returns a handle, or kInvalidHandle.
+  virtual Handle open_device(const char *name) = 0;
+  virtual bool close(Handle h) = 0;
+  // Clears any pending line-error state; nothing is reported.
+  virtual bool clear_errors(Handle h) = 0;
+  virtual bool get_config(Handle h, LineConfig &config) = 0;
+  // Applies a settings text such as "19200,N,8,2" to config; false when the
+  // text cannot be parsed or names something unsupported (config is then
+  // unchanged).
+  virtual bool apply_settings(const char *text, LineConfig &config) = 0;
+  virtual bool set_config(Handle h, const LineConfig &config) = 0;
+  virtual bool set_timeouts(Handle h, const Timeouts &timeouts) = 0;
+  // Sends one byte ahead of data queued for sending, where the platform can.
+  virtual bool transmit_char(Handle h, uint8_t byte) = 0;
+  // Transfers under the installed time-outs. *done counts the bytes moved,
+  // also when the call fails.
+  virtual bool read(Handle h, void *buffer, uint32_t n, uint32_t *done) = 0;
+  virtual bool write(Handle h, const void *buffer, uint32_t n, uint32_t *done) = 0;
+  virtual bool purge(Handle h, uint32_t flags) = 0;
+  virtual bool escape(Handle h, LineCode code) = 0;
+  virtual bool set_break(Handle h, bool on) = 0;
+  virtual bool modem_status(Handle h, uint32_t *bits) = 0;
+
+  // --- host ---
+  // Monotonic clock in nanoseconds; the millisecond timer is derived from it.
+  virtual uint64_t now_ns() = 0;
+  // Lets the processor go for up to ns; may return early.
+  virtual void sleep_ns(uint64_t ns) = 0;
+  // Whether the process has a keyboard to poll (a terminal on stdin).
+  virtual bool keyboard_present() = 0;
+  // Takes whatever keyboard input is pending; true when there was any.
+  // start_polling false leaves a keyboard alone that is not being polled
+  // yet, so that loading the library takes nothing from the host program.
+  virtual bool take_key_input(bool start_polling) = 0;
+  // Ends keyboard polling: the keyboard is left as it was found.
+  virtual void end_key_input() = 0;
+  // Processes pending host messages (none on a terminal); true when it ran.
+  virtual bool pump_messages() = 0;
+  // The default message output: shows caption and text, blocks until the
+  // user has seen them where someone can.
+  virtual void show_message(const char *caption, const char *text) = 0;
+
+  // --- files ---
+  // File handles are 0 or more; -1 reports a failure.
+  virtual int32_t file_open_read(const char *path) = 0;
+  // Reads up to n bytes; the count read (less at the end of the file) or -1.
+  virtual int32_t file_read(int32_t fh, void *buffer, uint32_t n) = 0;
+  virtual void file_close(int32_t fh) = 0;
+  // Replacing a file: the writes go to a temporary file in the target's
+  // directory; file_commit renames it over the target (false when that, or
+  // an earlier write, failed: the target is then as it was), file_abandon
+  // removes it. Either one ends the handle.
+  virtual int32_t file_begin_replace(const char *path) = 0;
+  // Writes n bytes; the count written or -1.
+  virtual int32_t file_write(int32_t fh, const void *buffer, uint32_t n) = 0;
+  virtual bool file_commit(int32_t fh) = 0;
+  virtual void file_abandon(int32_t fh) = 0;
+};
+
+// The backend in use. The platform's own backend unless one was installed.
+Backend &backend();
+// Installs a backend (tests, or a host with its own); null restores the
+// platform's own. Returns the one that was installed before.
+Backend *install_backend(Backend *b);
+// The platform's own backend.
+Backend &native_backend();
+
+// Settings text parser shared by backends whose platform has none.
+bool parse_settings(const char *text, LineConfig &config);
+// Whether the rate is one the library supports (110 to 921600, standard).
+bool is_supported_baud(uint32_t baud);
+
+} // namespace tavio::platform
+
+namespace tavio::platform {
+// The one-process rule: a system-wide lock held from load to unload, freed by
+// the system however the process ends. False when another process holds it.
+bool acquire_process_lock();
+void release_process_lock();
+} // namespace tavio::platform

@@ -1,0 +1,67 @@
+// The POSIX backend of the platform interface.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <map>
+#include <mutex>
+
+namespace tavio::platform {
+
+class PosixBackend final : public Backend {
+public:
+  Handle open_device(const char *name) override;
+  bool close(Handle h) override;
+  bool clear_errors(Handle h) override;
+  bool get_config(Handle h, LineConfig &config) override;
+  bool apply_settings(const char *text, LineConfig &config) override;
+  bool set_config(Handle h, const LineConfig &config) override;
+  bool set_timeouts(Handle h, const Timeouts &timeouts) override;
+  bool transmit_char(Handle h, uint8_t byte) override;
+  bool read(Handle h, void *buffer, uint32_t n, uint32_t *done) override;
+  bool write(Handle h, const void *buffer, uint32_t n, uint32_t *done) override;
+  bool purge(Handle h, uint32_t flags) override;
+  bool escape(Handle h, LineCode code) override;
+  bool set_break(Handle h, bool on) override;
+  bool modem_status(Handle h, uint32_t *bits) override;
+
+  uint64_t now_ns() override;
+  void sleep_ns(uint64_t ns) override;
+  bool keyboard_present() override;
+  bool take_key_input(bool start_polling) override;
+  void end_key_input() override;
+  bool pump_messages() override;
+  void show_message(const char *caption, const char *text) override;
+
+  int32_t file_open_read(const char *path) override;
+  int32_t file_read(int32_t fh, void *buffer, uint32_t n) override;
+  void file_close(int32_t fh) override;
+  int32_t file_begin_replace(const char *path) override;
+  int32_t file_write(int32_t fh, const void *buffer, uint32_t n) override;
+  bool file_commit(int32_t fh) override;
+  void file_abandon(int32_t fh) override;
+
+private:
+  struct Port {
+    Timeouts timeouts;
+  };
+  // Ports this backend opened; every operation on another handle fails.
+  bool lookup(Handle h, Timeouts *timeouts);
+  std::mutex ports_mutex_;
+  std::map<Handle, Port> ports_;
+
+  struct Replacement {
+    int fd = -1;
+    bool failed = false;
+    char target[4096];
+    char temp[4096];
+  };
+  std::mutex files_mutex_;
+  std::map<int32_t, Replacement> replacements_;
+};
+
+// Maps a device name to the path to open, following the TAVIO32_<NAME>
+// override and the COM1..COM9 -> /dev/ttyS0..8 rule. False: no such device.
+bool device_path(const char *name, char *path, unsigned size);
+
+} // namespace tavio::platform
