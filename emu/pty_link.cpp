@@ -112,6 +112,22 @@ void PtyLink::on_receive(std::function<void(const Received &)> f) {
   on_receive_ = std::move(f);
 }
 
+void PtyLink::on_note(std::function<void(const std::string &)> f) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  on_note_ = std::move(f);
+}
+
+std::vector<std::string> PtyLink::notes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return notes_;
+}
+
+void PtyLink::note(const std::string &text) {
+  // Called from the device, with the lock held.
+  notes_.push_back(text);
+  if (on_note_) on_note_(text);
+}
+
 void PtyLink::reply(const uint8_t *data, size_t n) {
   // Called from on_byte, with the lock held.
   if (mute_after_ != 0 && total_ >= mute_after_) return;

@@ -40,6 +40,9 @@ public:
   virtual void reply(const uint8_t *data, size_t n) = 0;
   void reply(uint8_t byte) { reply(&byte, 1); }
   virtual LineState line() const = 0;
+  // A line of text about what the device did (a program downloaded, a
+  // recording started); tavio32-sim --log prints these.
+  virtual void note(const std::string &text) { (void)text; }
   // CLOCK_MONOTONIC in ns.
   static uint64_t now_ns();
 };
@@ -90,11 +93,15 @@ public:
 
   // Called for every byte received (tavio32-sim --log), on the link's thread.
   void on_receive(std::function<void(const Received &)> f);
+  // Called for every note of the device, on the link's thread.
+  void on_note(std::function<void(const std::string &)> f);
+  std::vector<std::string> notes() const;
 
   // Link
   void reply(const uint8_t *data, size_t n) override;
   using Link::reply;
   LineState line() const override;
+  void note(const std::string &text) override;
 
 private:
   void run();
@@ -110,6 +117,8 @@ private:
   size_t total_ = 0;
   size_t mute_after_ = 0;
   std::function<void(const Received &)> on_receive_;
+  std::function<void(const std::string &)> on_note_;
+  std::vector<std::string> notes_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

@@ -108,6 +108,10 @@ int main(int argc, char **argv) {
       std::fflush(stdout);
     });
   }
+  if (log) link.on_note([](const std::string &text) {
+    std::printf("           %s\n", text.c_str());
+    std::fflush(stdout);
+  });
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
   std::printf("TAVIO32_%s=%s\n", com.c_str(), link_path.c_str());
