@@ -1,0 +1,126 @@
+// Busy delays, the stopwatch, the RC curve, the throttled pump and keyboard
+// polling. Wrap-around cases run on the fake backend's settable clock.
+#include "test_support.h"
+
+#include "fake_backend.h"
+#include "frame/frame.h"
+#include "frame/state.h"
+
+namespace tavio::test {
+namespace {
+
+constexpr uint64_t kWrapMs = 1ull << 32;
+
+class Timing : public LibraryTest {};
+
+TEST_F(Timing, DelayWaitsAtLeastTheRealTimeAskedFor) {
+  double t = now_ms();
+  DELAY(0);
+  EXPECT_LT(now_ms() - t, 1.0);
+  for (uint32_t ms : {1u, 2u, 10u}) {
+    t = now_ms();
+    uint32_t returned = DELAY(ms);
+    double waited = now_ms() - t;
+    EXPECT_GE(waited, ms) << ms;
+    EXPECT_LT(waited, ms + 20.0) << ms;
+    // The result is the millisecond timer read last.
+    EXPECT_LE(static_cast<uint32_t>(timer_ms() - returned), 2u);
+  }
+}
+
+TEST_F(Timing, DelayAcrossTheTimerWrap) {
+  FakeBackend fake;
+  fake.set_clock_ms(kWrapMs - 5);
+  fake.step_ns = 100000; // every clock read advances 0.1 ms
+  uint32_t returned = DELAY(10);
+  EXPECT_GE(returned, 5u);
+  EXPECT_LE(returned, 7u); // wrapped past 2^32 to a small value
+  EXPECT_GE(fake.clock_ns, (kWrapMs + 5) * 1000000ull);
+}
+
+TEST_F(Timing, StopwatchMeasuresModulo2To32) {
+  FakeBackend fake;
+  fake.set_clock_ms(kWrapMs - 100);
+  EXPECT_EQ(TIMEINIT(), static_cast<uint32_t>(kWrapMs - 100));
+  EXPECT_EQ(TIMEREAD(), 0u);
+  EXPECT_DOUBLE_EQ(TIME(), 0.0);
+  fake.set_clock_ms(kWrapMs + 50);
+  EXPECT_EQ(TIMEREAD(), 150u);
+  EXPECT_DOUBLE_EQ(TIME(), 0.15);
+  // Before any TIMEINIT the stopwatch counts from timer value 0.
+  T0 = 0;
+  fake.set_clock_ms(123456);
+  EXPECT_EQ(TIMEREAD(), 123456u);
+}
+
+TEST_F(Timing, RcDischargeCurve) {
+  FakeBackend fake;
+  fake.set_clock_ms(1000);
+  TIMEINIT();
+  const struct {
+    uint64_t ms;
+    int32_t value;
+  } curve[] = {{0, 255}, {500, 154}, {1000, 93}, {2000, 34}, {3000, 12}, {5000, 1}, {5540, 1}, {5542, 0}, {60000, 0}};
+  for (const auto &p : curve) {
+    fake.set_clock_ms(1000 + p.ms);
+    EXPECT_EQ(RC(), p.value) << p.ms << " ms";
+  }
+}
+
+TEST_F(Timing, PumpRunsAtMostOncePerTenMilliseconds) {
+  FakeBackend fake;
+  fake.set_clock_ms(5);
+  EXPECT_EQ(message_pump(), 0); // 5 - 0 < 10
+  fake.set_clock_ms(10);
+  EXPECT_EQ(message_pump(), 1);
+  EXPECT_EQ(PUMPSTAMP, 10);
+  fake.set_clock_ms(19);
+  EXPECT_EQ(message_pump(), 0);
+  fake.set_clock_ms(20);
+  EXPECT_EQ(message_pump(), 1);
+  EXPECT_EQ(fake.pumps, 2);
+}
+
+TEST_F(Timing, PumpPausesWhenTheSixteenBitStampWraps) {
+  FakeBackend fake;
+  fake.set_clock_ms(65500);
+  EXPECT_EQ(message_pump(), 1);
+  EXPECT_EQ(PUMPSTAMP, 65500);
+  // The low 16 bits wrap: 3 - 65500 is negative, so no pump ...
+  fake.set_clock_ms(65536 + 3);
+  EXPECT_EQ(message_pump(), 0);
+  fake.set_clock_ms(65536 + 65509);
+  EXPECT_EQ(message_pump(), 0);
+  // ... until the low bits are again 10 past the stamp.
+  fake.set_clock_ms(65536 + 65510);
+  EXPECT_EQ(message_pump(), 1);
+}
+
+TEST_F(Timing, KeyboardHitsAreReportedOnceAndReset) {
+  FakeBackend fake;
+  fake.fake_keyboard = true;
+  fake.set_clock_ms(100);
+  EXPECT_EQ(KBHIT(), 0);
+  fake.pending_keys = 1;
+  EXPECT_EQ(KBHIT(), -1);
+  EXPECT_EQ(KBHIT(), 0);
+  fake.pending_keys = 3;
+  EXPECT_EQ(KBRESET(), 0);
+  EXPECT_EQ(KBHIT(), 0);
+  fake.pending_keys = 1;
+  EXPECT_EQ(TASTE(), 1);
+  // Without a keyboard no key can come: TASTE does not wait for ever.
+  fake.keyboard = false;
+  EXPECT_EQ(TASTE(), 1);
+}
+
+TEST_F(Timing, WithoutATerminalThereIsNeverAKeyHit) {
+  // The test runner's standard input is not a terminal under CTest.
+  if (platform::native_backend().keyboard_present()) GTEST_SKIP() << "standard input is a terminal";
+  EXPECT_EQ(KBHIT(), 0);
+  EXPECT_EQ(KBRESET(), 0);
+  EXPECT_EQ(TASTE(), 1);
+}
+
+} // namespace
+} // namespace tavio::test
