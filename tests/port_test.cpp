@@ -133,16 +133,20 @@ TEST_F(PrimaryPort, OnlyTheLowEightBitsAreSent) {
 TEST_F(PrimaryPort, SentBytesAreAtLeastTwoMillisecondsApart) {
   auto &link = attach_new<emu::SilentDevice>(3);
   open_primary(3);
-  for (int i = 0; i < 20; ++i) SENDBYTE(i);
+  for (int i = 0; i < 20; ++i) {
+    double t = now_ms();
+    SENDBYTE(i);
+    EXPECT_GE(now_ms() - t, 2.0);
+  }
   ASSERT_TRUE(link.wait_for(20, 1000));
   std::vector<emu::Received> r = link.received();
   std::vector<double> gaps;
   for (size_t i = 1; i < r.size(); ++i) gaps.push_back(gap_ms(r[i - 1], r[i]));
   std::sort(gaps.begin(), gaps.end());
-  // The device sees the bytes through a reader thread, whose wake-ups jitter;
-  // the pacing itself is measured on the sending side in the benchmark.
-  EXPECT_GE(gaps[gaps.size() / 2], 2.0);
-  EXPECT_GE(gaps.front(), 1.5);
+  // The device sees the bytes through a reader thread whose wake-ups jitter
+  // on a loaded machine (a late wake-up reads two bytes at once), so only
+  // the typical gap is asserted here.
+  EXPECT_GE(gaps[gaps.size() / 2], 1.9);
 }
 
 TEST_F(PrimaryPort, ReceiveTimeOutFollowsTheInstalledSet) {
