@@ -2,6 +2,11 @@
 // polling. Wrap-around cases run on the fake backend's settable clock.
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include "fake_backend.h"
 #include "frame/frame.h"
 #include "frame/state.h"
@@ -120,6 +125,47 @@ TEST_F(Timing, WithoutATerminalThereIsNeverAKeyHit) {
   EXPECT_EQ(KBHIT(), 0);
   EXPECT_EQ(KBRESET(), 0);
   EXPECT_EQ(TASTE(), 1);
+}
+
+TEST(KeyboardOnATerminal, AKeyTypedOnTheTerminalIsOneHit) {
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  std::string slave = ::ptsname(master);
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    int fd = ::open(slave.c_str(), O_RDWR);
+    if (fd < 0) ::_exit(1);
+    ::dup2(fd, 0);
+    if (KBHIT() != 0) ::_exit(2); // starts polling: keys now come one by one
+    char c = 1;
+    (void)!::write(ready[1], &c, 1);
+    int32_t hit = 0;
+    for (int i = 0; i < 2000 && hit == 0; ++i) {
+      hit = KBHIT();
+      if (hit == 0) ::usleep(1000);
+    }
+    if (hit != -1) ::_exit(3);
+    if (KBHIT() != 0) ::_exit(4);
+    platform::backend().end_key_input();
+    termios t;
+    if (::tcgetattr(0, &t) != 0 || !(t.c_lflag & ICANON) || !(t.c_lflag & ECHO)) ::_exit(5);
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ASSERT_EQ(::write(master, "x", 1), 1); // a single key, no Enter
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ::close(ready[0]);
+  ::close(master);
 }
 
 } // namespace
