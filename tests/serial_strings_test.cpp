@@ -95,6 +95,22 @@ TEST_F(PrimaryStrings, StringTransfersFailWithZeroWithoutAPort) {
   EXPECT_EQ(READSTRING(text), 0);
 }
 
+TEST_F(PrimaryStrings, AVanishedDeviceFailsTransfersAtOnce) {
+  attach_new<emu::SilentDevice>(3);
+  open_primary(3);
+  links_.clear(); // the far end goes away, as a pulled adapter does
+  char text[] = "hello";
+  char buf[6] = "     ";
+  double t0 = now_ms();
+  EXPECT_EQ(READSTRING(buf), 0);
+  EXPECT_EQ(READBYTE(), -1);
+  EXPECT_EQ(SENDSTRING(text), 0);
+  EXPECT_LT(now_ms() - t0, 90.0); // no read time-out waited for
+  char line[16] = "x";
+  STRREAD(line);
+  EXPECT_STREQ(line, "Fehler");
+}
+
 // --- STRREAD / STRLENGTH ---
 
 TEST_F(PrimaryStrings, StrReadWithTooFewBytesLeavesFehler) {
