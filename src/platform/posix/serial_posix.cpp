@@ -134,7 +134,10 @@ Handle PosixBackend::open_device(const char *name) {
   }
   ::ioctl(fd, TIOCEXCL); // not a terminal: get_config fails later
   std::lock_guard<std::mutex> lock(ports_mutex_);
-  ports_[fd] = Port{};
+  // Until the library installs its own, a port reads and writes under the
+  // library's default set (100 ms), so that a port whose settings were
+  // refused fails its transfers instead of blocking for good.
+  ports_[fd] = Port{Timeouts{100, 1, 100, 1, 100}};
   return fd;
 }
 
@@ -267,17 +270,26 @@ bool PosixBackend::read(Handle h, void *buffer, uint32_t n, uint32_t *done) {
   bool unlimited = total_ms == 0 && t.read_interval == 0;
   uint64_t total_deadline = (unlimited || total_ms == 0) ? kForever : start + total_ms * kNsPerMs;
   uint64_t last_byte = 0;
+  // The library's lines have VMIN 1, where silence reads as EAGAIN; a line
+  // left with VMIN = VTIME = 0 (its settings were refused) reads 0 bytes when
+  // nothing is pending, so 0 alone means "wait": only after poll() called the
+  // line readable does an empty read mean that the device has gone.
+  bool polled_readable = false;
   while (true) {
     ssize_t r = ::read(h, out + *done, n - *done);
     if (r > 0) {
       *done += static_cast<uint32_t>(r);
       if (*done == n) return true;
       last_byte = mono_ns();
+      polled_readable = false;
       continue;
     }
-    if (r == 0) return false; // readable but empty: the device has gone
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) return false;
+    if (r == 0) {
+      if (polled_readable) return false; // readable but empty: the device has gone
+    } else {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) return false;
+    }
     uint64_t deadline = total_deadline;
     if (t.read_interval != 0 && *done > 0) {
       uint64_t gap_deadline = last_byte + uint64_t(t.read_interval) * kNsPerMs;
@@ -287,6 +299,7 @@ bool PosixBackend::read(Handle h, void *buffer, uint32_t n, uint32_t *done) {
     if (ev == 0) return true; // time-out: what arrived so far
     if (ev < 0 || (ev & POLLNVAL)) return false;
     if (!(ev & POLLIN) && (ev & (POLLHUP | POLLERR))) return false;
+    polled_readable = true;
   }
 }
 
