@@ -214,14 +214,18 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   if (c.stop_bits != StopBits::One) t.c_cflag |= CSTOPB; // 1.5 with 5 data bits
   if (c.xon_xoff) t.c_iflag |= IXON | IXOFF;
   if (c.cts_handshake) t.c_cflag |= CRTSCTS;
-  t.c_cc[VMIN] = 0;
+  // VMIN 1 on a non-blocking descriptor: no data reads as EAGAIN, and a read
+  // of 0 bytes means the device has gone (VMIN 0 would read 0 either way).
+  t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
   if (::tcsetattr(h, TCSANOW, &t) != 0) return false;
   // tcsetattr succeeds when any part was taken: check the rate really was.
+  // (Character size and parity are not checked: a pseudo-terminal always
+  // keeps 8 bits without parity.)
   termios check;
   if (::tcgetattr(h, &check) != 0) return false;
-  return cfgetospeed(&check) == speed && (check.c_cflag & CSIZE) == (t.c_cflag & CSIZE);
+  return cfgetospeed(&check) == speed;
 }
 
 bool PosixBackend::set_timeouts(Handle h, const Timeouts &timeouts) {
