@@ -282,6 +282,10 @@ bool RsBoxDevice::command(uint8_t byte, Link &link) {
   }
 }
 
+void RsBoxDevice::operands(uint8_t command, const uint8_t *ops, Link &link) {
+  if (command == rsbox::kDigitalOut) write_digital_out(ops[0], link);
+}
+
 // --- Camface
 
 namespace {

@@ -172,7 +172,7 @@ public:
 
 protected:
   bool command(uint8_t byte, Link &link) override;
-  void operands(uint8_t, const uint8_t *, Link &) override {}
+  void operands(uint8_t command, const uint8_t *ops, Link &link) override;
 
 private:
   std::array<uint8_t, 3> shift_{};
