@@ -28,6 +28,8 @@ public:
 struct DeviceOptions {
   int din = -1;                    // digital input port value, -1 = device default
   std::vector<std::pair<int, int>> ain; // fixed analog inputs: channel, value
+  uint32_t baud = 0;               // line rate to listen at, 0 = the device's own
+  int ident = -1;                  // identification answer where a device has a choice, -1 = default
 };
 
 // Makes the device with that name, or null for an unknown name.

@@ -1,8 +1,10 @@
 // tavio32-demo: the library's main job against the built-in device
 // emulators, so that it runs on any machine, with or without hardware.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "devices.h"
 #include "tavio32.h"
@@ -37,5 +39,18 @@ int main() {
   std::printf("READBYTE() with nothing sent = %d after %u ms (time-out 100 ms + 1)\n", none, TIMEREAD());
   CLOSECOM();
   std::printf("CLOSECOM(): GETCOM() = %d, GETHARD() = %d\n", GETCOM(), GETHARD());
+
+  section("Detection against an emulated Sios on COM3");
+  for (int n = 1; n <= 9; ++n) ::setenv(("TAVIO32_COM" + std::to_string(n)).c_str(), "", 1);
+  tavio::emu::PtyLink sios(tavio::emu::make_device("sios"));
+  sios.bind("COM3");
+  int32_t found = FINDHARD(1);
+  std::printf("FINDHARD(1) = %d, GETHARD() = %d\n", found, GETHARD());
+  for (int round = 0; round < 3; ++round) {
+    if (round > 0) DELAY(500);
+    std::printf("AIN(1..4) = %3d %3d %3d %3d\n", AIN(1), AIN(2), AIN(3), AIN(4));
+  }
+  std::printf("DOUT(0x5a) = %d, DIN() = %d\n", DOUT(0x5a), DIN());
+  CLOSECOM();
   return 0;
 }

@@ -22,7 +22,7 @@ void on_signal(int) { g_stop = 1; }
 void usage(FILE *out) {
   std::fprintf(out,
                "usage: tavio32-sim --device NAME --link PATH [--com COMn] [--log]\n"
-               "                   [--din VALUE] [--ain CH=VALUE]... [--mute-after N]\n"
+               "                   [--din VALUE] [--ain CH=VALUE]... [--mute-after N] [--baud RATE]\n"
                "  --device NAME     the device to emulate:");
   for (const std::string &n : tavio::emu::device_names()) std::fprintf(out, " %s", n.c_str());
   std::fprintf(out,
@@ -32,7 +32,8 @@ void usage(FILE *out) {
                "  --log             print every byte received, with its time in ms\n"
                "  --din VALUE       digital input value the device reports (0x5a, 90)\n"
                "  --ain CH=VALUE    fix analog input CH at VALUE (0..255)\n"
-               "  --mute-after N    answer nothing once N bytes have been received\n");
+               "  --mute-after N    answer nothing once N bytes have been received\n"
+               "  --baud RATE       listen at RATE instead of the device's own line rate\n");
 }
 
 bool parse_int(const char *s, int &out) {
@@ -73,6 +74,10 @@ int main(int argc, char **argv) {
       options.ain.emplace_back(ch, val);
     } else if (a == "--mute-after") {
       if (!parse_int(value("--mute-after"), mute_after) || mute_after < 0) { usage(stderr); return 2; }
+    } else if (a == "--baud") {
+      int rate;
+      if (!parse_int(value("--baud"), rate) || rate <= 0) { usage(stderr); return 2; }
+      options.baud = static_cast<uint32_t>(rate);
     } else if (a == "--help" || a == "-h") {
       usage(stdout);
       return 0;

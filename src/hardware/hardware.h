@@ -34,11 +34,16 @@ int32_t DEZAUS(int32_t value);
 int32_t DEZEIN();
 int32_t AEIN(int32_t channel);
 int32_t AAUS(int32_t channel, int32_t value);
+// The simulated analog inputs that AEIN delivers with HARD 0: channel 1..4
+// at the given value of the millisecond timer, 0..254; -1 for other channels.
+int32_t simulated_input(int32_t channel, uint32_t timer_ms);
 
 // Zelle and Sios command set
 int32_t ZSYSTEMRESET();
 int32_t ZAEIN(int32_t index);
 int32_t ZUBAT();
+// The battery value for the byte the Zelle reports on channel 4: 0..6800.
+int32_t battery_value(int32_t reading);
 int32_t ZTASTER();
 int32_t ZSTAUS(int32_t value);
 int32_t ZSTEIN();
