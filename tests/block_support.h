@@ -88,3 +88,36 @@ inline uint8_t ramp_sampler(int channel, uint64_t t_ms) {
 }
 
 } // namespace tavio::test
+
+#include "fake_backend.h"
+
+namespace tavio::test {
+
+// File operations that fail on demand: a short write, a failing write, or a
+// commit that does not go through. Everything else is the platform's own.
+class FailingFiles : public FakeBackend {
+public:
+  enum class Fault { None, ShortWrite, WriteError, Commit };
+  Fault fault = Fault::None;
+  int writes = 0;
+  // The fault strikes from this write on (counted from 1).
+  int from_write = 1;
+
+  int32_t file_write(int32_t fh, const void *b, uint32_t n) override {
+    ++writes;
+    if (writes >= from_write) {
+      if (fault == Fault::ShortWrite) return platform::native_backend().file_write(fh, b, n / 2);
+      if (fault == Fault::WriteError) return -1;
+    }
+    return platform::native_backend().file_write(fh, b, n);
+  }
+  bool file_commit(int32_t fh) override {
+    if (fault == Fault::Commit) {
+      platform::native_backend().file_abandon(fh);
+      return false;
+    }
+    return platform::native_backend().file_commit(fh);
+  }
+};
+
+} // namespace tavio::test
