@@ -1,9 +1,15 @@
 // tavio32-demo: the library's main job against the built-in device
 // emulators, so that it runs on any machine, with or without hardware.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "block_mode.h"
 #include "devices.h"
 #include "tavio32.h"
 
@@ -12,6 +18,54 @@ namespace {
 void quiet_handler(const char *caption, const char *text) { std::printf("  [%s] %s\n", caption, text); }
 
 void section(const char *title) { std::printf("\n== %s\n", title); }
+
+// A block recording on an emulated Sios on COM4: 200 measurements of
+// channels 1 and 2 every 50 ms, read back, saved raw and as a table.
+void block_recording() {
+  section("Block recording on an emulated Sios on COM4");
+  tavio::emu::PtyLink sios(std::make_unique<tavio::emu::BlockDevice>(tavio::emu::BlockMode::Kind::Sios));
+  sios.bind("COM4");
+  if (INITSIOS(4) == 0) { // the port opened directly, the Sios selected by hand
+    char mode[] = "COM4:19200,N,8,2";
+    OPENCOM(mode);
+    SETHARD(4);
+  }
+  std::printf("GETHARD() = %d (Sios)\n", GETHARD());
+  std::printf("BLOCKDEF(200, 3, 50): channels 1 and 2 every 50 ms\n");
+  BLOCKDEF(200, 3, 50);
+  BLOCKSTART();
+  for (const std::string &note : sios.notes()) std::printf("  [device] %s\n", note.c_str());
+
+  std::vector<char> buffer(30720);
+  TIMEINIT();
+  int32_t got = BLOCKEIN(buffer.data(), 1);
+  std::printf("BLOCKEIN(buffer, 1) = %d after %u ms (one request byte per value)\n", got, TIMEREAD());
+  std::printf("MESSUNGEN = %d, KANALZAHL = %d, ZEITINTERVALL = %d, BLOCKZAHL = %d, DATENMENGE = %d\n",
+              MESSUNGEN(buffer.data()), KANALZAHL(buffer.data()), ZEITINTERVALL(buffer.data()),
+              BLOCKZAHL(buffer.data()), DATENMENGE(buffer.data()));
+
+  std::string dir_pattern = (std::filesystem::temp_directory_path() / "tavio32-demo-XXXXXX").string();
+  if (::mkdtemp(dir_pattern.data()) == nullptr) {
+    std::printf("no temporary directory\n");
+    CLOSECOM();
+    return;
+  }
+  std::string raw = dir_pattern + "/messung.dat";
+  std::string table = dir_pattern + "/messung.txt";
+  std::printf("DATENSPEICHERN(\"%s\") = %d\n", raw.c_str(), DATENSPEICHERN(raw.data(), buffer.data()));
+  std::printf("TABELLESPEICHERN(\"%s\") = %d\n", table.c_str(), TABELLESPEICHERN(table.data(), buffer.data()));
+  std::printf("First lines of the table (tabs shown as |, each line ends in CR LF):\n");
+  std::ifstream in(table, std::ios::binary);
+  std::string line;
+  for (int i = 0; i < 8 && std::getline(in, line); ++i) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (char &c : line)
+      if (c == '\t') c = '|';
+    std::printf("  %s\n", line.c_str());
+  }
+  std::filesystem::remove_all(dir_pattern);
+  CLOSECOM();
+}
 
 } // namespace
 
@@ -37,5 +91,7 @@ int main() {
   std::printf("READBYTE() with nothing sent = %d after %u ms (time-out 100 ms + 1)\n", none, TIMEREAD());
   CLOSECOM();
   std::printf("CLOSECOM(): GETCOM() = %d, GETHARD() = %d\n", GETCOM(), GETHARD());
+
+  block_recording();
   return 0;
 }
