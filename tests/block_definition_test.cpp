@@ -35,15 +35,17 @@ TEST_F(BlockDefinition, SiosSendsTheFifteenDefinitionBytesAfterTheReset) {
 
 TEST_F(BlockDefinition, ZelleSendsTheDefinitionInGroupsWithPausesBetween) {
   emu::PtyLink &link = interface(8);
+  SendTimes times;
   double t0 = now_ms();
   ::BLOCKDEF(1000, 5, 20);
   double took = now_ms() - t0;
   EXPECT_EQ(after_reset(settled_bytes(link)), (Bytes{1, 3, 232, 1, 0, 3, 0, 0, 18}));
   // 1 | 3 232 | 1 0 3 0 | 0 18: each group after an extra DELAY(2).
-  std::vector<emu::Received> rx = link.received();
-  ASSERT_GE(rx.size(), 9u);
-  const size_t s = rx.size() - 9;
-  for (size_t gap : {s + 0, s + 2, s + 6}) EXPECT_GE(gap_ms(rx[gap], rx[gap + 1]), 3.5) << "after byte " << gap - s;
+  ASSERT_GE(times.sent.size(), 9u);
+  EXPECT_GE(times.gap_from_end(9, 8), 4.0 - 0.05);
+  EXPECT_GE(times.gap_from_end(8, 7), 2.0 - 0.05);
+  EXPECT_GE(times.gap_from_end(7, 6), 4.0 - 0.05);
+  EXPECT_GE(times.gap_from_end(3, 2), 4.0 - 0.05);
   EXPECT_GE(took, 9 * 2 + 3 * 2 + 10 - 0.5); // sends, three DELAY(2), DELAY(10)
 }
 
@@ -102,13 +104,13 @@ TEST_F(BlockDefinition, SiosStartIsOneByteWithoutReset) {
 
 TEST_F(BlockDefinition, ZelleStartResetsThenSendsTenAndNine) {
   emu::PtyLink &link = interface(8);
+  SendTimes times;
   uint32_t before = ::DELAY(0);
   int32_t r = ::BLOCKSTART();
   EXPECT_GE(static_cast<uint32_t>(r) - before, 2u + 6u + 2u + 100u);
   EXPECT_EQ(after_reset(settled_bytes(link)), (Bytes{10, 9}));
-  std::vector<emu::Received> rx = link.received();
-  ASSERT_GE(rx.size(), 2u);
-  EXPECT_GE(gap_ms(rx[rx.size() - 2], rx.back()), 7.5);
+  ASSERT_GE(times.sent.size(), 2u);
+  EXPECT_GE(times.gap_from_end(2, 1), 8.0 - 0.05);
 }
 
 TEST_F(BlockDefinition, StartWithOtherInterfacesOnlyWaits) {

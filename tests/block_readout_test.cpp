@@ -65,12 +65,12 @@ TEST_F(BlockReadout, ZelleHundredMeasurementsOfTwoChannels) {
   emu::PtyLink &link = interface(Kind::Zelle);
   record(link, 100, 3, 20);
   std::vector<uint8_t> buffer(6146, 0xEE);
+  SendTimes times;
   EXPECT_EQ(::BLOCKEIN(chars(buffer), 1), 211);
 
   EXPECT_EQ(after_reset(settled_bytes(link)), cat(cat(Bytes{2}, repeat(1, 8 + 201)), Bytes{0}));
-  std::vector<emu::Received> rx = link.received();
-  size_t cmd = rx.size() - (1 + 8 + 201 + 1);
-  EXPECT_GE(gap_ms(rx[cmd], rx[cmd + 1]), 5.5); // SENDE's 2 ms and DELAY(4)
+  const size_t n = 1 + 8 + 201 + 1;
+  EXPECT_GE(times.gap_from_end(n, n - 1), 6.0 - 0.05); // SENDE's 2 ms and DELAY(4)
   const Bytes header{0, 100, 1, 2, 0, 0, 0, 18, /*K*/ 2, /*B*/ 1};
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 10), header);
   EXPECT_EQ(Bytes(buffer.begin() + 10, buffer.begin() + 210), memory(link));
