@@ -35,7 +35,7 @@ protected:
   std::vector<uint8_t> memory(emu::PtyLink &link) {
     return link.with_device<emu::BlockDevice>([](emu::BlockDevice &d) { return d.block().memory(); });
   }
-  // Zero bytes of the link reset in this build (none until it is wired up).
+  // Zero bytes that one link reset puts on the wire.
   size_t reset_length(emu::PtyLink &link) {
     size_t before = settled_bytes(link).size();
     ::SYSTEMRESET();

@@ -29,12 +29,12 @@ inline std::vector<uint8_t> settled_bytes(const emu::PtyLink &link) {
   }
 }
 
-// The bytes behind the link reset at the start of `bytes`: the reset's ten
-// zero bytes are dropped (a build whose reset sends nothing has none).
+// The bytes behind the link reset at the start of `bytes`, which must be the
+// reset's ten zero bytes.
 inline std::vector<uint8_t> after_reset(const std::vector<uint8_t> &bytes) {
   size_t zeros = 0;
   while (zeros < bytes.size() && zeros < 10 && bytes[zeros] == 0) ++zeros;
-  EXPECT_TRUE(zeros == 0 || zeros == 10) << "link reset of " << zeros << " zero bytes";
+  EXPECT_EQ(zeros, 10u) << "link reset of " << zeros << " zero bytes";
   return {bytes.begin() + static_cast<std::ptrdiff_t>(zeros), bytes.end()};
 }
 
