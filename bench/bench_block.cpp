@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "block/block.h"
 #include "block_mode.h"
 #include "frame/state.h"
@@ -29,10 +30,6 @@ namespace {
 using tavio::emu::BlockDevice;
 using tavio::emu::BlockMode;
 using tavio::emu::PtyLink;
-
-double now_ms() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::vector<uint8_t> settled(const PtyLink &link) {
   size_t seen = link.bytes().size();
@@ -63,9 +60,9 @@ void readout(BlockMode::Kind kind, int32_t measurements, std::vector<uint8_t> &b
   link.clear();
 
   buffer.assign(sios ? tavio::kSiosBufferSize : tavio::kZelleBufferSize, 0);
-  const double t0 = now_ms();
+  const double t0 = bench::now_ms();
   const int32_t r = tavio::BLOCKEIN(buffer.data(), 1);
-  const double took = now_ms() - t0;
+  const double took = bench::now_ms() - t0;
   const std::vector<uint8_t> sent = settled(link);
   size_t zeros = 0;
   while (zeros < sent.size() && zeros < 10 && sent[zeros] == 0) ++zeros;
@@ -85,9 +82,9 @@ void table_export(const std::vector<uint8_t> &buffer, const char *what) {
   std::vector<double> times;
   int32_t r = 0;
   for (int i = 0; i < 41; ++i) {
-    const double t0 = now_ms();
+    const double t0 = bench::now_ms();
     r = tavio::TABELLESPEICHERN(file.c_str(), buffer.data());
-    times.push_back(now_ms() - t0);
+    times.push_back(bench::now_ms() - t0);
   }
   std::sort(times.begin(), times.end());
   const auto size = std::filesystem::file_size(file);

@@ -15,6 +15,7 @@
 #include <time.h>
 #include <vector>
 
+#include "bench_common.h"
 #include "devices.h"
 #include "frame/state.h"
 #include "hardware/hardware.h"
@@ -23,37 +24,24 @@
 
 namespace {
 
-double now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
 
-void no_ports() {
-  for (int i = 1; i <= 9; ++i) ::setenv(("TAVIO32_COM" + std::to_string(i)).c_str(), "", 1);
-}
 
 } // namespace
 
 int main() {
   using namespace tavio;
-  no_ports();
+  bench::no_devices();
 
   // 1. Nine absent ports: every probe's open fails at once.
   {
     std::vector<double> t;
     for (int i = 0; i < 200; ++i) {
-      double s = now_ms();
+      double s = bench::now_ms();
       FINDHARD(0);
-      t.push_back(now_ms() - s);
+      t.push_back(bench::now_ms() - s);
     }
-    double m = median(t);
+    double m = bench::median(t);
     std::printf("FINDHARD(0), nine absent ports:   median %8.3f ms   (target < 5 ms: %s)\n", m,
                 m < 5.0 ? "met" : "missed");
   }
@@ -66,14 +54,14 @@ int main() {
     const double floor = 6.0 * (READTIME + 1) + 11 * 2.0 + 4 * 10.0;
     std::vector<double> t;
     for (int i = 0; i < 7; ++i) {
-      double s = now_ms();
+      double s = bench::now_ms();
       FINDHARD(0);
-      t.push_back(now_ms() - s);
+      t.push_back(bench::now_ms() - s);
     }
-    double m = median(t);
+    double m = bench::median(t);
     std::printf("FINDHARD(0), one silent port:     median %8.3f ms   floor %.0f ms   ratio %.4f   (target <= 1.03: %s)\n",
                 m, floor, m / floor, m / floor <= 1.03 ? "met" : "missed");
-    no_ports();
+    bench::no_devices();
   }
 
   // 3. AIN against an emulated Sios: one command byte (2 ms) and the answer.
@@ -88,13 +76,13 @@ int main() {
     std::vector<double> t;
     int failures = 0;
     for (int i = 0; i < 500; ++i) {
-      double s = now_ms();
+      double s = bench::now_ms();
       int32_t v = AEIN(1 + i % 4);
-      t.push_back(now_ms() - s);
+      t.push_back(bench::now_ms() - s);
       if (v < 0) ++failures;
     }
     CLOSE_COM();
-    double m = median(t);
+    double m = bench::median(t);
     std::printf("AIN, emulated Sios:               median %8.3f ms   floor 2 ms     ratio %.4f   (target <= 1.10: %s)%s\n",
                 m, m / 2.0, m / 2.0 <= 1.10 ? "met" : "missed", failures ? "   SOME READS FAILED" : "");
   }

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_common.h"
 #include "tavio32.h"
 
 namespace {
@@ -34,17 +35,7 @@ constexpr size_t kChunk = 4096;
 constexpr int kRounds = 7;
 constexpr int kTimeoutSamples = 20;
 
-double now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // A pty pair whose master side is served by a thread that sends back
 // everything it reads. The slave side is left for whoever opens it.
@@ -114,14 +105,14 @@ double library_round(const char *com) {
   std::vector<char> out = payload();
   std::vector<char> in(kChunk + 1);
   bool ok = true;
-  double t0 = now_ms();
+  double t0 = bench::now_ms();
   for (size_t moved = 0; moved < kTotal && ok; moved += kChunk) {
     std::memset(in.data(), ' ', kChunk);
     in[kChunk] = 0;
     ok = SENDSTRING(out.data()) == static_cast<int32_t>(kChunk) &&
          READSTRING(in.data()) == static_cast<int32_t>(kChunk) && std::memcmp(in.data(), out.data(), kChunk) == 0;
   }
-  double t = now_ms() - t0;
+  double t = bench::now_ms() - t0;
   CLOSECOM();
   return ok ? (kTotal / 1048576.0) / (t / 1e3) : -1;
 }
@@ -139,7 +130,7 @@ double floor_round(const std::string &slave) {
   std::vector<char> out = payload();
   std::vector<char> in(kChunk + 1);
   bool ok = true;
-  double t0 = now_ms();
+  double t0 = bench::now_ms();
   for (size_t moved = 0; moved < kTotal && ok; moved += kChunk) {
     size_t w = 0;
     while (w < kChunk && ok) {
@@ -166,7 +157,7 @@ double floor_round(const std::string &slave) {
     }
     ok = ok && std::memcmp(in.data(), out.data(), kChunk) == 0;
   }
-  double t_ms = now_ms() - t0;
+  double t_ms = bench::now_ms() - t0;
   ::close(fd);
   return ok ? (kTotal / 1048576.0) / (t_ms / 1e3) : -1;
 }
@@ -188,7 +179,7 @@ int main() {
     flo.push_back(f);
     lib.push_back(l);
   }
-  double ml = median(lib), mf = median(flo);
+  double ml = bench::median(lib), mf = bench::median(flo);
   std::printf("string transfer, 1 MiB in %zu-byte strings through a pty echo, median of %d rounds\n", kChunk,
               kRounds);
   std::printf("  SENDSTRING/READSTRING: %8.1f MiB/s\n", ml);
@@ -205,9 +196,9 @@ int main() {
   }
   std::vector<double> waits;
   for (int i = 0; i < kTimeoutSamples; ++i) {
-    double t0 = now_ms();
+    double t0 = bench::now_ms();
     int32_t b = IX_READBYTE(0);
-    double t = now_ms() - t0;
+    double t = bench::now_ms() - t0;
     if (b != -1) {
       std::fprintf(stderr, "unexpected byte %d\n", b);
       return 1;
@@ -217,7 +208,7 @@ int main() {
   IX_CLOSECOM(0);
   std::sort(waits.begin(), waits.end());
   std::printf("IX_READBYTE time-out, T = 100, %d samples\n", kTimeoutSamples);
-  std::printf("  median %.3f ms, min %.3f ms, max %.3f ms (target 101.0-101.5)\n", median(waits), waits.front(),
+  std::printf("  median %.3f ms, min %.3f ms, max %.3f ms (target 101.0-101.5)\n", bench::median(waits), waits.front(),
               waits.back());
   return 0;
 }

@@ -100,14 +100,41 @@ void InterfaceDevice::write_analog_out(int channel, uint8_t value, Link &link) {
 // --- Sios
 
 namespace {
-namespace sios {
-constexpr uint8_t kIdentify = 1, kIdentAnswer = 10;
+// The digital and analog bytes that the Sios and the C-Control share.
+namespace sios_io {
 constexpr uint8_t kDigitalOut = 16, kDigitalIn = 32;
 constexpr uint8_t kAnalogIn1 = 48, kAnalogInputs = 8;
-constexpr uint8_t kAnalogOut1 = 64, kAnalogOutputs = 4;
+constexpr uint8_t kAnalogOut1 = 64;
+} // namespace sios_io
+namespace sios {
+constexpr uint8_t kIdentify = 1, kIdentAnswer = 10;
+constexpr uint8_t kAnalogOutputs = 4;
 constexpr uint8_t kRamWrite = 98, kRamRead = 99, kRegWrite = 100, kRegRead = 101;
 } // namespace sios
 } // namespace
+
+bool InterfaceDevice::sios_io_command(uint8_t byte, int analog_outputs, Link &link) {
+  using namespace sios_io;
+  if (byte == kDigitalOut || (byte >= kAnalogOut1 && byte < kAnalogOut1 + analog_outputs)) {
+    expect(byte, 1);
+  } else if (byte == kDigitalIn) {
+    answer(link, digital_in());
+  } else if (byte >= kAnalogIn1 && byte < kAnalogIn1 + kAnalogInputs) {
+    answer(link, analog_in(byte - kAnalogIn1 + 1));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool InterfaceDevice::sios_io_operands(uint8_t command, const uint8_t *ops, Link &link) {
+  using namespace sios_io;
+  if (command == kDigitalOut) write_digital_out(ops[0], link);
+  else if (command >= kAnalogOut1 && command < kAnalogOut1 + kMaxChannels)
+    write_analog_out(command - kAnalogOut1 + 1, ops[0], link);
+  else return false;
+  return true;
+}
 
 SiosDevice::SiosDevice(const DeviceOptions &options)
     : InterfaceDevice(options, 19200),
@@ -126,32 +153,22 @@ bool SiosDevice::command(uint8_t byte, Link &link) {
   if (byte == kIdentify) {
     if (!after_zero()) return false;
     answer(link, kIdentAnswer);
-  } else if (byte == kDigitalOut) {
-    expect(byte, 1);
-  } else if (byte == kDigitalIn) {
-    answer(link, digital_in());
-  } else if (byte >= kAnalogIn1 && byte < kAnalogIn1 + kAnalogInputs) {
-    answer(link, analog_in(byte - kAnalogIn1 + 1));
-  } else if (byte >= kAnalogOut1 && byte < kAnalogOut1 + kAnalogOutputs) {
-    expect(byte, 1);
-  } else if (byte == kRegWrite || byte == kRamRead) {
-    expect(byte, 2);
-  } else if (byte == kRegRead) {
-    expect(byte, 1);
-  } else if (byte == kRamWrite) {
-    expect(byte, 3);
-  } else {
-    return false;
+    return true;
   }
-  return true;
+  if (sios_io_command(byte, kAnalogOutputs, link)) return true;
+  switch (byte) {
+  case kRegRead: expect(byte, 1); return true;
+  case kRegWrite:
+  case kRamRead: expect(byte, 2); return true;
+  case kRamWrite: expect(byte, 3); return true;
+  default: return false;
+  }
 }
 
 void SiosDevice::operands(uint8_t command, const uint8_t *ops, Link &link) {
   using namespace sios;
-  if (command == kDigitalOut) write_digital_out(ops[0], link);
-  else if (command >= kAnalogOut1 && command < kAnalogOut1 + kAnalogOutputs)
-    write_analog_out(command - kAnalogOut1 + 1, ops[0], link);
-  else if (command == kRegWrite) set_reg(ops[0], ops[1]);
+  if (sios_io_operands(command, ops, link)) return;
+  if (command == kRegWrite) set_reg(ops[0], ops[1]);
   else if (command == kRegRead) answer(link, reg(ops[0]));
   else if (command == kRamWrite) set_ram(ops[0] * 256 + ops[1], ops[2]);
   else if (command == kRamRead) answer(link, ram(ops[0] * 256 + ops[1]));
@@ -323,11 +340,9 @@ void CamfaceDevice::operands(uint8_t command, const uint8_t *ops, Link &link) {
 // --- C-Control
 
 namespace {
-namespace ccontrol {
+namespace ccontrol { // otherwise the Sios's digital and analog bytes
 constexpr uint8_t kIdentify = 1, kIdentAnswer = 20;
-constexpr uint8_t kDigitalOut = 16, kDigitalIn = 32;
-constexpr uint8_t kAnalogIn1 = 48, kAnalogInputs = 8;
-constexpr uint8_t kAnalogOut1 = 64, kAnalogOutputs = 2;
+constexpr uint8_t kAnalogOutputs = 2;
 } // namespace ccontrol
 } // namespace
 
@@ -338,25 +353,13 @@ bool CControlDevice::command(uint8_t byte, Link &link) {
   if (byte == kIdentify) {
     if (!after_zero()) return false;
     answer(link, kIdentAnswer);
-  } else if (byte == kDigitalOut) {
-    expect(byte, 1);
-  } else if (byte == kDigitalIn) {
-    answer(link, digital_in());
-  } else if (byte >= kAnalogIn1 && byte < kAnalogIn1 + kAnalogInputs) {
-    answer(link, analog_in(byte - kAnalogIn1 + 1));
-  } else if (byte >= kAnalogOut1 && byte < kAnalogOut1 + kAnalogOutputs) {
-    expect(byte, 1);
-  } else {
-    return false;
+    return true;
   }
-  return true;
+  return sios_io_command(byte, kAnalogOutputs, link);
 }
 
 void CControlDevice::operands(uint8_t command, const uint8_t *ops, Link &link) {
-  using namespace ccontrol;
-  if (command == kDigitalOut) write_digital_out(ops[0], link);
-  else if (command >= kAnalogOut1 && command < kAnalogOut1 + kAnalogOutputs)
-    write_analog_out(command - kAnalogOut1 + 1, ops[0], link);
+  sios_io_operands(command, ops, link);
 }
 
 } // namespace tavio::emu

@@ -60,6 +60,11 @@ protected:
   bool after_zero() const { return after_zero_; }
   void answer(Link &link, uint8_t byte) { link.reply(byte); }
   void write_digital_out(uint8_t value, Link &link);
+  // The digital and analog commands of the Sios, which the C-Control speaks
+  // too: 16 v, 32, 48 + (channel - 1), 64 + (channel - 1) v. True when the
+  // byte (or the command whose operands came) was one of them.
+  bool sios_io_command(uint8_t byte, int analog_outputs, Link &link);
+  bool sios_io_operands(uint8_t command, const uint8_t *ops, Link &link);
   void write_analog_out(int channel, uint8_t value, Link &link);
 
 private:

@@ -1,6 +1,7 @@
 // Block readout against the block-mode emulation of the Sios and the Zelle:
 // the header exchange, the n + 1 data bytes, capping at the buffer's
 // capacity, and the behaviour when the interface falls silent.
+#include <algorithm>
 #include <memory>
 
 #include "block_support.h"
@@ -152,7 +153,11 @@ TEST_F(BlockReadout, SiosReadoutStopsAtTheLastByteOfTheBuffer) {
   EXPECT_EQ(::BLOCKEIN(reinterpret_cast<char *>(buffer.get()), 1), 17 + 30704);
   Bytes mem = memory(link);
   EXPECT_EQ(Bytes(buffer.get() + 16, buffer.get() + 30720), Bytes(mem.begin(), mem.begin() + 30704));
-  EXPECT_EQ(after_reset(settled_bytes(link)), cat(cat(Bytes{114}, repeat(1, 13 + 30704)), Bytes{0}));
+  // Without real pauses the reset's purge of the output may discard its own
+  // zero bytes before they leave: only what follows the reset is compared.
+  Bytes sent = settled_bytes(link);
+  sent.erase(sent.begin(), std::find_if(sent.begin(), sent.end(), [](uint8_t b) { return b != 0; }));
+  EXPECT_EQ(sent, cat(cat(Bytes{114}, repeat(1, 13 + 30704)), Bytes{0}));
 }
 
 TEST_F(BlockReadout, SilenceAfterTheFifthHeaderByteSendsNoClosingByte) {

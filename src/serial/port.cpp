@@ -119,19 +119,15 @@ int32_t SENDE(int32_t value) { return send_byte(COM, value); }
 
 int32_t EMPFANG() { return receive_byte(COM); }
 
-int32_t TIMEOUT(int32_t t) {
-  if (!pf::backend().set_timeouts(COM, timeout_set(t))) return -1;
-  int32_t before = READTIME;
-  READTIME = t;
+int32_t install_timeouts(Handle h, int32_t *value, const pf::Timeouts &set, int32_t t) {
+  if (!pf::backend().set_timeouts(h, set)) return -1;
+  int32_t before = *value;
+  *value = t;
   return before;
 }
 
-int32_t TIMEOUTOLD(int32_t t) {
-  if (!pf::backend().set_timeouts(COM, timeout_old_set(t))) return -1;
-  int32_t before = READTIME;
-  READTIME = t;
-  return before;
-}
+int32_t TIMEOUT(int32_t t) { return install_timeouts(COM, &READTIME, timeout_set(t), t); }
+int32_t TIMEOUTOLD(int32_t t) { return install_timeouts(COM, &READTIME, timeout_old_set(t), t); }
 
 int32_t GETCOM() { return COM; }
 

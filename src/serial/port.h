@@ -16,6 +16,10 @@ using platform::Handle;
 platform::Timeouts timeout_set(int32_t t);     // {t, 1, t, 1, t}
 platform::Timeouts timeout_old_set(int32_t t); // {0, 1, t, 10, 20}
 
+// Installs a time-out set on h; on success stores t in *value and returns
+// what it held, else returns -1 and leaves it.
+int32_t install_timeouts(Handle h, int32_t *value, const platform::Timeouts &set, int32_t t);
+
 // Where the time-outs are installed relative to the RTS/DTR line setting.
 enum class OpenOrder { TimeoutsThenLines, LinesThenTimeouts };
 

@@ -51,18 +51,12 @@ void IX_STRREAD(int32_t index, char *buffer) {
 
 int32_t IX_TIMEOUT(int32_t index, int32_t t) {
   if (!in_range(index)) return -1;
-  int32_t before = DMOUT[index];
-  if (!pf::backend().set_timeouts(DMCOM[index], timeout_set(t))) return -1;
-  DMOUT[index] = t;
-  return before;
+  return install_timeouts(DMCOM[index], &DMOUT[index], timeout_set(t), t);
 }
 
 int32_t IX_TIMEOUTOLD(int32_t index, int32_t t) {
   if (!in_range(index)) return -1;
-  int32_t before = DMOUT[index];
-  if (!pf::backend().set_timeouts(DMCOM[index], timeout_old_set(t))) return -1;
-  DMOUT[index] = t;
-  return before;
+  return install_timeouts(DMCOM[index], &DMOUT[index], timeout_old_set(t), t);
 }
 
 int32_t IX_SENDBYTE(int32_t index, int32_t value) {
