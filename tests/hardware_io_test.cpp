@@ -144,6 +144,15 @@ TEST_F(HardwareTest, ChannelBytesBeyondTheFirstTwo) {
   emu::PtyLink &sios = select(kSiosRow, options, 4);
   EXPECT_EQ(AIN(5), 55);
   EXPECT_EQ(wire(sios, 1), (Bytes{52}));
+  sios.clear();
+  // Channel numbers at the ends of the range wrap to their low 8 bits.
+  AIN(INT32_MAX);                    // 0x7FFFFFFF + 47 -> 0x2E
+  AOUT(INT32_MAX, 9);                // 0x7FFFFFFF + 63 -> 0x3E, 9
+  EXPECT_EQ(wire(sios, 3), (Bytes{0x2E, 0x3E, 9}));
+
+  emu::PtyLink &zelle = select(kZelleRow, {}, 5);
+  AIN(INT32_MIN); // index INT32_MIN - 1 wraps to INT32_MAX, sent as that + 1
+  EXPECT_EQ(wire(zelle, 2), (Bytes{7, 0}));
 }
 
 TEST_F(HardwareTest, RsBoxChoosesTheSecondReadForChannelTwoAndTheThirdForChannelOne) {

@@ -42,6 +42,11 @@ inline constexpr int32_t kZelleCapacity = kZelleBufferSize - kZelleHeaderSize; /
 // into: the Zelle's buffer with the Zelle selected, the Sios's otherwise.
 inline int32_t file_size_for(int32_t hard) { return hard == kZelle ? kZelleBufferSize : kSiosBufferSize; }
 
+// The result of a block function with an interface other than the Sios and
+// the Zelle: the interface code less 8, wrapping like 32-bit arithmetic (a
+// code set near the bottom of the range must not overflow).
+inline int32_t not_served(int32_t hard) { return static_cast<int32_t>(static_cast<uint32_t>(hard) - 8u); }
+
 // The low 8 bits of a value, as a byte goes on the wire or into a buffer.
 inline uint8_t low8(int32_t v) { return static_cast<uint8_t>(static_cast<uint32_t>(v) & 0xFFu); }
 inline uint8_t high8(int32_t v) { return static_cast<uint8_t>((static_cast<uint32_t>(v) >> 8) & 0xFFu); }

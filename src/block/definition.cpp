@@ -46,7 +46,7 @@ int32_t BLOCKDEF(int32_t count, int32_t channels, int32_t interval) {
     SENDE(low8(stored));
     return static_cast<int32_t>(DELAY(10));
   default:
-    return HARD - 8;
+    return not_served(HARD);
   }
 }
 
@@ -89,7 +89,7 @@ int32_t ZEITINTERVALL(const uint8_t *buffer) {
   case kZelle:
     return (buffer[6] * 256 + buffer[7] + k) % 65536;
   default:
-    return HARD - 8;
+    return not_served(HARD);
   }
 }
 
@@ -100,7 +100,7 @@ int32_t BLOCKZAHL(const uint8_t *buffer) {
   case kZelle:
     return buffer[9];
   default:
-    return HARD - 8;
+    return not_served(HARD);
   }
 }
 

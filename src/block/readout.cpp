@@ -53,7 +53,7 @@ bool read_header(uint8_t *buffer, int32_t blocks, int32_t clear_bytes) {
 } // namespace
 
 int32_t BLOCKINFO(uint8_t *buffer, int32_t blocks) {
-  if (HARD != kSios && HARD != kZelle) return HARD - 8;
+  if (HARD != kSios && HARD != kZelle) return not_served(HARD);
   if (!read_header(buffer, blocks, kSiosHeaderSize)) return -1;
   SENDE(kClose);
   return HARD == kSios ? 15 : 8;
@@ -71,7 +71,7 @@ int32_t BLOCKEIN(uint8_t *buffer, int32_t blocks) {
     header = kZelleHeaderSize;
     break;
   default:
-    return HARD - 8;
+    return not_served(HARD);
   }
   if (!read_header(buffer, blocks, size)) return -1;
   // One byte more than the header's data count, but never past the buffer.

@@ -7,6 +7,12 @@
 
 namespace tavio::cmd {
 
+// a + b with 32-bit wrap-around: channel and index arguments are not range
+// checked, and only the low 8 bits of a command byte reach the wire.
+inline constexpr int32_t plus(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
 // Sios (19200 baud). The C-Control speaks the same digital and analog bytes.
 namespace sios {
 inline constexpr int32_t kDigitalOut = 16;    // then the output byte

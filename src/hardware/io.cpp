@@ -104,9 +104,9 @@ int32_t AEIN(int32_t channel) {
   switch (HARD) {
   case kNoInterface: return simulated_input(channel, timer_ms());
   case kCompuLab: return ask(channel == 1 ? cmd::compulab::kAnalogIn1 : cmd::compulab::kAnalogIn2);
-  case kSios: return ask(channel + cmd::sios::kAnalogInBase);
-  case kCControl: return ask(channel + cmd::ccontrol::kAnalogInBase);
-  case kZelle: return ZAEIN(channel - 1);
+  case kSios: return ask(cmd::plus(channel, cmd::sios::kAnalogInBase));
+  case kCControl: return ask(cmd::plus(channel, cmd::ccontrol::kAnalogInBase));
+  case kZelle: return ZAEIN(cmd::plus(channel, -1));
   case kRsBox: return channel == 1 || channel == 2 ? rsbox_analog(channel) : 0;
   case kCamface: return ask(channel == 1 ? cmd::camface::kAnalogIn1 : cmd::camface::kAnalogIn2);
   default: return kAinUnserved;
@@ -115,8 +115,8 @@ int32_t AEIN(int32_t channel) {
 
 int32_t AAUS(int32_t channel, int32_t value) {
   switch (HARD) {
-  case kSios: return put(channel + cmd::sios::kAnalogOutBase, value);
-  case kCControl: return put(channel + cmd::ccontrol::kAnalogOutBase, value);
+  case kSios: return put(cmd::plus(channel, cmd::sios::kAnalogOutBase), value);
+  case kCControl: return put(cmd::plus(channel, cmd::ccontrol::kAnalogOutBase), value);
   case kCamface: return put(channel == 1 ? cmd::camface::kAnalogOut1 : cmd::camface::kAnalogOut2, value);
   default: return kAoutUnserved; // no analog outputs, or no interface
   }

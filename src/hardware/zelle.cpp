@@ -41,7 +41,7 @@ int32_t ZSYSTEMRESET() {
 
 int32_t ZAEIN(int32_t index) {
   SENDE(cmd::zelle::kAnalogIn);
-  SENDE(index + 1);
+  SENDE(cmd::plus(index, 1));
   int32_t answer = EMPFANG();
   return answer < 0 ? 0 : answer;
 }
