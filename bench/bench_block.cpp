@@ -31,16 +31,6 @@ using tavio::emu::BlockDevice;
 using tavio::emu::BlockMode;
 using tavio::emu::PtyLink;
 
-std::vector<uint8_t> settled(const PtyLink &link) {
-  size_t seen = link.bytes().size();
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    size_t now = link.bytes().size();
-    if (now == seen) return link.bytes();
-    seen = now;
-  }
-}
-
 // Records M measurements of four channels, reads the block back and prints
 // time, bytes and the ratio to the floor. Leaves the buffer filled.
 void readout(BlockMode::Kind kind, int32_t measurements, std::vector<uint8_t> &buffer) {
@@ -56,14 +46,14 @@ void readout(BlockMode::Kind kind, int32_t measurements, std::vector<uint8_t> &b
   tavio::SETHARD(sios ? tavio::kSios : tavio::kZelle);
   tavio::BLOCKDEF(measurements, 15, 10);
   tavio::BLOCKSTART();
-  settled(link);
+  link.settled_bytes();
   link.clear();
 
   buffer.assign(sios ? tavio::kSiosBufferSize : tavio::kZelleBufferSize, 0);
   const double t0 = bench::now_ms();
   const int32_t r = tavio::BLOCKEIN(buffer.data(), 1);
   const double took = bench::now_ms() - t0;
-  const std::vector<uint8_t> sent = settled(link);
+  const std::vector<uint8_t> sent = link.settled_bytes();
   size_t zeros = 0;
   while (zeros < sent.size() && zeros < 10 && sent[zeros] == 0) ++zeros;
   const double floor = 2.0 * static_cast<double>(sent.size()) + (zeros == 10 ? 120.0 : 0.0) + (sios ? 0.0 : 4.0);

@@ -102,6 +102,16 @@ bool PtyLink::wait_for(size_t n, int timeout_ms) const {
   return arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return log_.size() >= n; });
 }
 
+std::vector<uint8_t> PtyLink::settled_bytes(int quiet_ms) const {
+  size_t seen = bytes().size();
+  while (true) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(quiet_ms));
+    size_t now = bytes().size();
+    if (now == seen) return bytes();
+    seen = now;
+  }
+}
+
 void PtyLink::mute_after(size_t n) {
   std::lock_guard<std::mutex> lock(mutex_);
   mute_after_ = n;

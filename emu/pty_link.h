@@ -80,6 +80,8 @@ public:
   void clear();
   // Waits until at least n bytes were received; false on time-out.
   bool wait_for(size_t n, int timeout_ms) const;
+  // Everything received, once nothing more has come for quiet_ms.
+  std::vector<uint8_t> settled_bytes(int quiet_ms = 40) const;
 
   // Replies are dropped once this many bytes have been received in total
   // (fault tests: an interface that falls silent). 0 = never.

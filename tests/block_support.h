@@ -19,15 +19,7 @@
 namespace tavio::test {
 
 // Everything the device received, once the link has been quiet for 40 ms.
-inline std::vector<uint8_t> settled_bytes(const emu::PtyLink &link) {
-  size_t seen = link.bytes().size();
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    size_t now = link.bytes().size();
-    if (now == seen) return link.bytes();
-    seen = now;
-  }
-}
+inline std::vector<uint8_t> settled_bytes(const emu::PtyLink &link) { return link.settled_bytes(); }
 
 // The bytes behind the link reset at the start of `bytes`, which must be the
 // reset's ten zero bytes.
