@@ -17,6 +17,7 @@ inline constexpr int32_t kSiosReadout = 114;     // header byte 0 comes at once
 inline constexpr int32_t kSiosTriggerBase = 114; // trigger mode m (1..6) is 114 + m
 inline constexpr int32_t kSiosProgramLoad = 96;  // then 1, 0
 inline constexpr int32_t kSiosProgramStart = 97; // then 129, 0
+inline constexpr int32_t kSiosProgramStartOperands[2] = {129, 0};
 // Setting bytes 6 to 9, 12 and 13 of the Sios definition: sent as they are,
 // never interpreted by the library.
 inline constexpr uint8_t kSiosSettings6to9[4] = {0, 0, 128, 128};

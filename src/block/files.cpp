@@ -50,8 +50,8 @@ int32_t PROSTART() {
   switch (HARD) {
   case kSios:
     SENDE(kSiosProgramStart);
-    SENDE(129);
-    return SENDE(0);
+    SENDE(kSiosProgramStartOperands[0]);
+    return SENDE(kSiosProgramStartOperands[1]);
   case kZelle: {
     const int32_t sent = SENDE(kZelleProgramStart);
     DELAY(4);
