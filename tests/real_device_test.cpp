@@ -41,8 +41,12 @@ TEST_F(RealDevice, ModemLinesAndBreakAreCarriedOut) {
   EXPECT_EQ(RTS(0), 1);
   EXPECT_EQ(DTR(0), 1);
   DELAY(5);
-  if (cts_on == 1) EXPECT_EQ(CTS(), 0); // only where RTS is wired to CTS
-  if (dsr_on == 1) EXPECT_EQ(DSR(), 0);
+  if (cts_on == 1) { // only where RTS is wired to CTS
+    EXPECT_EQ(CTS(), 0);
+  }
+  if (dsr_on == 1) { // only where DTR is wired to DSR
+    EXPECT_EQ(DSR(), 0);
+  }
   EXPECT_EQ(TXD(1), 1);
   DELAY(20);
   EXPECT_EQ(TXD(0), 1);
