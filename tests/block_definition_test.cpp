@@ -35,7 +35,7 @@ TEST_F(BlockDefinition, SiosSendsTheFifteenDefinitionBytesAfterTheReset) {
 
 TEST_F(BlockDefinition, ZelleSendsTheDefinitionInGroupsWithPausesBetween) {
   emu::PtyLink &link = interface(8);
-  SendTimes times;
+  SendClock times;
   double t0 = now_ms();
   ::BLOCKDEF(1000, 5, 20);
   double took = now_ms() - t0;
@@ -104,7 +104,7 @@ TEST_F(BlockDefinition, SiosStartIsOneByteWithoutReset) {
 
 TEST_F(BlockDefinition, ZelleStartResetsThenSendsTenAndNine) {
   emu::PtyLink &link = interface(8);
-  SendTimes times;
+  SendClock times;
   uint32_t before = ::DELAY(0);
   int32_t r = ::BLOCKSTART();
   EXPECT_GE(static_cast<uint32_t>(r) - before, 2u + 6u + 2u + 100u);

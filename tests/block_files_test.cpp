@@ -45,7 +45,7 @@ TEST_F(ProgramDownload, ZelleEmptyProgramIsCommandAndClosingByte) {
   emu::PtyLink &link = interface(Kind::Zelle);
   std::string file = dir.file("empty.bin");
   write_all(file, "");
-  SendTimes times;
+  SendClock times;
   EXPECT_GE(::PROLADEN(file.data()), 0);
   EXPECT_EQ(after_reset(settled_bytes(link)), (Bytes{5, 0}));
   EXPECT_GE(times.gap_from_end(2, 1), 6.0 - 0.05); // SENDE's 2 ms and DELAY(4)

@@ -66,7 +66,7 @@ TEST_F(BlockReadout, ZelleHundredMeasurementsOfTwoChannels) {
   emu::PtyLink &link = interface(Kind::Zelle);
   record(link, 100, 3, 20);
   std::vector<uint8_t> buffer(6146, 0xEE);
-  SendTimes times;
+  SendClock times;
   EXPECT_EQ(::BLOCKEIN(chars(buffer), 1), 211);
 
   EXPECT_EQ(after_reset(settled_bytes(link)), cat(cat(Bytes{2}, repeat(1, 8 + 201)), Bytes{0}));

@@ -114,23 +114,3 @@ public:
 
 } // namespace tavio::test
 
-namespace tavio::test {
-
-// Records when the library hands each byte to the port: gaps measured here
-// do not depend on when the emulator's thread gets to read them.
-class SendTimes : public FakeBackend {
-public:
-  std::vector<std::pair<uint8_t, uint64_t>> sent; // byte, ns
-
-  bool transmit_char(platform::Handle h, uint8_t b) override {
-    sent.emplace_back(b, platform::native_backend().now_ns());
-    return platform::native_backend().transmit_char(h, b);
-  }
-  // Milliseconds between the last-but-(from) and the last-but-(to) byte
-  // sent, counted from the end (1 is the last byte).
-  double gap_from_end(size_t from, size_t to) const {
-    return static_cast<double>(sent[sent.size() - to].second - sent[sent.size() - from].second) / 1e6;
-  }
-};
-
-} // namespace tavio::test

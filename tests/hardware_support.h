@@ -45,21 +45,6 @@ using Bytes = std::vector<uint8_t>;
 
 // Records when each byte was handed to the port, on the sending side: the
 // pacing of an exchange, free of the jitter of the link's reader thread.
-class SendClock : public FakeBackend {
-public:
-  struct Sent {
-    uint8_t byte;
-    double t_ms;
-  };
-  std::vector<Sent> sent;
-  bool transmit_char(platform::Handle h, uint8_t b) override {
-    sent.push_back({b, static_cast<double>(platform::native_backend().now_ns()) / 1e6});
-    return FakeBackend::transmit_char(h, b);
-  }
-  // Milliseconds between the sends k-1 and k.
-  double gap(size_t k) const { return sent.at(k).t_ms - sent.at(k - 1).t_ms; }
-};
-
 // A fixture that puts an emulated interface on COM3 and selects it.
 class HardwareTest : public LibraryTest {
 protected:

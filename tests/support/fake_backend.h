@@ -83,4 +83,26 @@ private:
   platform::Backend *before_;
 };
 
+// Records when the library hands each byte to the port: gaps measured here
+// do not depend on when an emulator's reader thread gets to the bytes.
+class SendClock : public FakeBackend {
+public:
+  struct Sent {
+    uint8_t byte;
+    double t_ms;
+  };
+  std::vector<Sent> sent;
+  bool transmit_char(platform::Handle h, uint8_t b) override {
+    sent.push_back({b, static_cast<double>(platform::native_backend().now_ns()) / 1e6});
+    return FakeBackend::transmit_char(h, b);
+  }
+  // Milliseconds between the sends k-1 and k.
+  double gap(size_t k) const { return sent.at(k).t_ms - sent.at(k - 1).t_ms; }
+  // Milliseconds between the sends `from` and `to` places from the end (1 is
+  // the last byte).
+  double gap_from_end(size_t from, size_t to) const {
+    return sent.at(sent.size() - to).t_ms - sent.at(sent.size() - from).t_ms;
+  }
+};
+
 } // namespace tavio::test
