@@ -53,9 +53,14 @@ void restore_terminal() {
 
 } // namespace
 
+// The backend lives for the whole process and is never destroyed: the
+// closing sequence runs from the library's destructor, which at process exit
+// comes after the C++ runtime has already run the destructors of statics
+// (and under dlclose before them), so nothing it reaches may depend on that
+// order.
 Backend &native_backend() {
-  static PosixBackend instance;
-  return instance;
+  static PosixBackend *const instance = new PosixBackend;
+  return *instance;
 }
 
 void PosixBackend::end_key_input() { restore_terminal(); }
