@@ -72,7 +72,12 @@ int32_t TASTE() {
   // caller for good, so the wait ends at once.
   platform::Backend &b = platform::backend();
   if (!b.keyboard_present()) return 1;
-  while (KBHIT() == 0) b.sleep_ns(kNsPerMs);
+  // The same holds for a terminal that goes away while the wait goes on (a
+  // closed terminal window, a dropped remote session).
+  while (KBHIT() == 0) {
+    if (!b.keyboard_present()) return 1;
+    b.sleep_ns(kNsPerMs);
+  }
   return 1;
 }
 

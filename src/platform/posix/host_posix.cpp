@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,12 +17,71 @@ namespace {
 
 // Keyboard polling needs key presses as they come, not lines: the terminal
 // is put into non-canonical mode without echo on the first poll, and left as
-// it was found when the library is unloaded.
+// it was found when the library is unloaded. The signal handler below reads
+// both fields, so "changed" is only set once "saved" is complete.
 struct TerminalMode {
-  bool changed = false;
+  volatile sig_atomic_t changed = 0;
   termios saved{};
 };
 TerminalMode g_terminal;
+
+// A program ended by Ctrl-C, kill or a hang-up must not leave its terminal
+// without echo. As curses libraries do, the library catches the signals that
+// end a process only where the host program left them at their default: the
+// handler puts the terminal back, restores the default and raises the signal
+// again, so the process still ends "killed by" that signal. A handler the
+// host installed, or a signal it ignores, is left alone. SIGKILL cannot be
+// caught; `stty sane` repairs a terminal left behind by it.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+struct CaughtSignal {
+  bool caught = false;
+  struct sigaction previous {};
+};
+CaughtSignal g_caught[kSignalCount];
+
+void restore_terminal_and_end(int sig) {
+  // Only async-signal-safe calls here: tcsetattr, sigaction, raise.
+  int saved_errno = errno;
+  if (g_terminal.changed) ::tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal.saved);
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  // Blocked while this handler runs: delivered, now with the default action,
+  // as soon as it returns.
+  ::raise(sig);
+  errno = saved_errno;
+}
+
+void catch_ending_signals() {
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (g_caught[i].caught) continue;
+    struct sigaction current {};
+    if (::sigaction(kEndingSignals[i], nullptr, &current) != 0) continue;
+    if ((current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL) continue; // the host's choice
+    struct sigaction ours {};
+    ours.sa_handler = restore_terminal_and_end;
+    sigemptyset(&ours.sa_mask);
+    for (int s : kEndingSignals) sigaddset(&ours.sa_mask, s); // one ending at a time
+    ours.sa_flags = SA_RESTART;
+    if (::sigaction(kEndingSignals[i], &ours, nullptr) != 0) continue;
+    g_caught[i].previous = current;
+    g_caught[i].caught = true;
+  }
+}
+
+void release_ending_signals() {
+  for (int i = 0; i < kSignalCount; ++i) {
+    if (!g_caught[i].caught) continue;
+    g_caught[i].caught = false;
+    struct sigaction current {};
+    if (::sigaction(kEndingSignals[i], nullptr, &current) != 0) continue;
+    // A handler the host installed after ours stays.
+    if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == restore_terminal_and_end)
+      ::sigaction(kEndingSignals[i], &g_caught[i].previous, nullptr);
+  }
+}
 
 void make_keys_immediate() {
   if (g_terminal.changed || !::isatty(STDIN_FILENO)) return;
@@ -31,7 +91,10 @@ void make_keys_immediate() {
   t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0) g_terminal.changed = true;
+  // Caught before the change, so that no moment is left where a signal
+  // ends the process with the terminal changed.
+  catch_ending_signals();
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0) g_terminal.changed = 1;
 }
 
 void write_all(int fd, const char *text) {
@@ -48,7 +111,7 @@ void write_all(int fd, const char *text) {
 void restore_terminal() {
   if (!g_terminal.changed) return;
   ::tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal.saved);
-  g_terminal.changed = false;
+  g_terminal.changed = 0;
 }
 
 } // namespace
@@ -63,7 +126,10 @@ Backend &native_backend() {
   return *instance;
 }
 
-void PosixBackend::end_key_input() { restore_terminal(); }
+void PosixBackend::end_key_input() {
+  restore_terminal();
+  release_ending_signals(); // after the terminal is back: no gap left uncovered
+}
 
 bool PosixBackend::keyboard_present() { return ::isatty(STDIN_FILENO) == 1; }
 
@@ -75,7 +141,9 @@ uint64_t PosixBackend::now_ns() {
 
 void PosixBackend::sleep_ns(uint64_t ns) {
   timespec ts{static_cast<time_t>(ns / 1000000000ull), static_cast<long>(ns % 1000000000ull)};
-  ::nanosleep(&ts, nullptr); // an interruption just ends the sleep early
+  // A signal just ends the sleep early: every caller waits against the clock
+  // and sleeps again for what is left.
+  ::nanosleep(&ts, nullptr);
 }
 
 bool PosixBackend::take_key_input(bool start_polling) {
@@ -116,7 +184,9 @@ void PosixBackend::show_message(const char *caption, const char *text) {
       ::poll(&p, 1, -1);
       continue;
     }
-    if (r <= 0 || c == '\n') break;
+    // A host that put the terminal into raw mode gets '\r' for Enter.
+    // (An error or end of file: the terminal has gone, nobody can answer.)
+    if (r <= 0 || c == '\n' || c == '\r') break;
   }
   write_all(STDERR_FILENO, "\n");
   if (restore) make_keys_immediate();
