@@ -33,12 +33,12 @@ int32_t PROLADEN(const char *path) {
   // One cycle per program byte: take the interface's handshake byte (never
   // tested; silence only costs the read time-out), then the request byte and
   // the program byte. A short or failing read ends the download like the end
-  // of the file.
+  // of the file, and so does a port that takes no more bytes (the interface
+  // has gone: the rest of the file could reach nothing).
   uint8_t byte = 0;
   while (files.file_read(fh, &byte, 1) == 1) {
     EMPFANG();
-    SENDE(kRequest);
-    SENDE(byte);
+    if (SENDE(kRequest) == 0 || SENDE(byte) == 0) break;
   }
   files.file_close(fh);
   EMPFANG();

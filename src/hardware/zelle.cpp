@@ -30,7 +30,9 @@ void send_address(int32_t address) {
 
 int32_t ZSYSTEMRESET() {
   for (int i = 0; i < cmd::zelle::kResetBytes; ++i) {
-    SENDE(cmd::zelle::kReset);
+    // A port that takes no byte (its device has gone) ends the reset: the
+    // pauses would only hold up the failure.
+    if (SENDE(cmd::zelle::kReset) == 0) break;
     DELAY(2);
     DELAY(cmd::zelle::kResetPauseMs);
   }
