@@ -221,6 +221,24 @@ TEST_F(DeviceBack, PrimaryPortSlotAndInterfaceOpenAgainOnANewDevice) {
   EXPECT_EQ(DIN(), 0x2a);
 }
 
+TEST_F(DeviceBack, AWaitInProgressEndsWhenTheDeviceGoes) {
+  attach_new<emu::SilentDevice>(3);
+  open_primary(3);
+  ASSERT_EQ(TIMEOUT(3000), 100);
+  std::unique_ptr<emu::PtyLink> link = std::move(links_.back());
+  links_.pop_back();
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    link.reset();
+  });
+  char buf[] = "0123456789";
+  const double t0 = now_ms();
+  EXPECT_EQ(READSTRING(buf), 0);
+  const double elapsed = now_ms() - t0;
+  unplug.join();
+  EXPECT_LT(elapsed, 1000.0) << "the read waited for its time-out instead of seeing the device go";
+}
+
 TEST_F(DeviceBack, BlockReadoutKeepsTheBytesReceivedBeforeTheDeviceWent) {
   attach(3, std::make_unique<emu::BlockDevice>(emu::BlockMode::Kind::Sios, ramp_sampler));
   open_primary(3);
