@@ -202,6 +202,11 @@ TEST_F(DeviceBack, PrimaryPortSlotAndInterfaceOpenAgainOnANewDevice) {
   links_.clear();
   EXPECT_EQ(READBYTE(), -1);
   EXPECT_EQ(IX_READBYTE(0), -1);
+  // While the device is away its name opens nothing.
+  std::string primary_mode = mode(3);
+  EXPECT_EQ(OPENCOM(primary_mode.data()), 0);
+  EXPECT_EQ(INITSIOS(3), 0);
+  EXPECT_EQ(IX_OPENCOM(0, slot_mode.data()), 0);
 
   // The adapters are plugged in again (new pseudo-terminals, same names).
   attach_new<emu::EchoDevice>(3);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <poll.h>
 #include <signal.h>
 #include <termios.h>
@@ -120,9 +121,11 @@ void restore_terminal() {
 // closing sequence runs from the library's destructor, which at process exit
 // comes after the C++ runtime has already run the destructors of statics
 // (and under dlclose before them), so nothing it reaches may depend on that
-// order.
+// order. It is built in the library's own static storage rather than on the
+// heap, so that unloading the library leaves no allocation behind.
 Backend &native_backend() {
-  static PosixBackend *const instance = new PosixBackend;
+  alignas(PosixBackend) static unsigned char storage[sizeof(PosixBackend)];
+  static PosixBackend *const instance = new (storage) PosixBackend;
   return *instance;
 }
 
