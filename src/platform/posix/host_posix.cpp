@@ -92,10 +92,11 @@ void make_keys_immediate() {
   t.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  // Caught before the change, so that no moment is left where a signal
-  // ends the process with the terminal changed.
+  // Caught, and marked changed, before the change: no moment is left where a
+  // signal ends the process with the terminal changed and not put back.
   catch_ending_signals();
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0) g_terminal.changed = 1;
+  g_terminal.changed = 1;
+  if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) != 0) g_terminal.changed = 0;
 }
 
 void write_all(int fd, const char *text) {
