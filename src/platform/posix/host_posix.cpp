@@ -2,6 +2,7 @@
 // terminal, and the default message output.
 #include "platform/posix/posix_backend.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -95,6 +96,7 @@ void make_keys_immediate() {
   // Caught, and marked changed, before the change: no moment is left where a
   // signal ends the process with the terminal changed and not put back.
   catch_ending_signals();
+  std::atomic_signal_fence(std::memory_order_seq_cst); // "saved" is complete first
   g_terminal.changed = 1;
   if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) != 0) g_terminal.changed = 0;
 }
