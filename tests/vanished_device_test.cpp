@@ -4,13 +4,10 @@
 // hung-up descriptor, and the name can be opened again once a device is back.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 
 #include "block_support.h"
 #include "hardware_support.h"
@@ -44,24 +41,7 @@ struct Row {
 
 void PrintTo(const Row &r, std::ostream *os) { *os << r.name; }
 
-std::string fehler_after(void (*read)(char *)) {
-  char buf[8] = "abcdef";
-  read(buf);
-  return buf;
-}
-int32_t is_fehler(const std::string &s) { return s == "Fehler" ? 1 : 0; }
-
-std::string program_file() {
-  static const std::string path = [] {
-    char name[] = "/tmp/tavio32-vanish-XXXXXX";
-    int fd = ::mkstemp(name);
-    std::string bytes(4096, '\x5a'); // a program of a few kilobytes
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) std::abort();
-    ::close(fd);
-    return std::string(name);
-  }();
-  return path;
-}
+int32_t is_fehler(const char *text) { return std::strcmp(text, "Fehler") == 0 ? 1 : 0; }
 
 std::vector<Row> rows() {
   std::vector<Row> r;
@@ -79,7 +59,11 @@ std::vector<Row> rows() {
     char b[] = "12345";
     return READSTRING(b);
   });
-  add("STRREAD", Family::Primary, nullptr, 1, [] { return is_fehler(fehler_after(STRREAD)); });
+  add("STRREAD", Family::Primary, nullptr, 1, [] {
+    char buf[8] = "abcdef";
+    STRREAD(buf);
+    return is_fehler(buf);
+  });
   add("CTS", Family::Primary, nullptr, 0, [] { return CTS(); });
   add("DSR", Family::Primary, nullptr, 0, [] { return DSR(); });
   add("DCD", Family::Primary, nullptr, 0, [] { return DCD(); });
@@ -143,7 +127,9 @@ std::vector<Row> rows() {
       return BLOCKEIN(buf, 1);
     });
     add("PROLADEN", Family::Interface, i, kAny, [] { // returns the file's handle
-      std::string path = program_file();
+      TempDir dir;
+      std::string path = dir.file("program.bin");
+      write_all(path, std::string(4096, '\x5a')); // a program of a few kilobytes
       return PROLADEN(path.data());
     });
     add("PROSTART", Family::Interface, i, 0, [] { return PROSTART(); });
