@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 
 namespace tavio::platform {
 
@@ -53,8 +54,10 @@ private:
   struct Replacement {
     int fd = -1;
     bool failed = false;
-    char target[4096];
-    char temp[4096];
+    bool in_place = false; // written straight into the target
+    bool regular = true;   // the file written is a regular file
+    std::string target;    // the name replaced (symbolic links followed)
+    std::string temp;      // the temporary file, unless in place
   };
   std::mutex files_mutex_;
   std::map<int32_t, Replacement> replacements_;
