@@ -34,6 +34,9 @@ struct LineConfig {
   bool xon_xoff = false;       // software flow control
   bool cts_handshake = false;  // hardware flow control (RTS/CTS)
   bool dsr_handshake = false;  // output waits for DSR
+  bool dtr_handshake = false;  // DTR follows the receiver's room (input flow control)
+  bool rts_handshake = false;  // RTS follows the receiver's room (input flow control)
+  bool rts_toggle = false;     // RTS raised while sending
 };
 
 // A time-out set, all values in milliseconds. A read of n bytes ends when n
@@ -71,6 +74,11 @@ public:
   // and writing, exclusively. Returns a handle, or kInvalidHandle.
   virtual Handle open_device(const char *name) = 0;
   virtual bool close(Handle h) = 0;
+  // Asks the driver to pass received bytes on at once (many USB adapters
+  // hold them for up to 16 ms); close puts the driver's own setting back.
+  // False where the device offers no such setting (pseudo-terminals): the
+  // port works either way.
+  virtual bool request_low_latency(Handle) { return false; }
   // Clears any pending line-error state; nothing is reported.
   virtual bool clear_errors(Handle h) = 0;
   virtual bool get_config(Handle h, LineConfig &config) = 0;

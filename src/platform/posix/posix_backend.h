@@ -13,6 +13,7 @@ class PosixBackend final : public Backend {
 public:
   Handle open_device(const char *name) override;
   bool close(Handle h) override;
+  bool request_low_latency(Handle h) override;
   bool clear_errors(Handle h) override;
   bool get_config(Handle h, LineConfig &config) override;
   bool apply_settings(const char *text, LineConfig &config) override;
@@ -50,6 +51,8 @@ private:
   bool lookup(Handle h, Timeouts *timeouts);
   std::mutex ports_mutex_;
   std::map<Handle, Port> ports_;
+  // The serial driver flags found at open, where the library changed them.
+  std::map<Handle, int> serial_flags_;
 
   struct Replacement {
     int fd = -1;
