@@ -289,10 +289,11 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
   if (::tcsetattr(h, TCSANOW, &t) != 0) return false;
-  // tcsetattr succeeds when any part was taken: check that all of it was.
-  // A pseudo-terminal keeps 8 bits without parity whatever is asked, so only
-  // the rate is checked there; a real serial device must have taken the
-  // frame and the handshake as well.
+  // tcsetattr succeeds when any part was taken (glibc checks the character
+  // size and the parity switch, nothing more): check that all of it was. A
+  // pseudo-terminal keeps 8 bits without parity and ignores the rest, so
+  // only the rate is checked there; a real serial device must have taken
+  // the frame and the handshake as well.
   termios check;
   if (::tcgetattr(h, &check) != 0) return false;
   if (cfgetospeed(&check) != speed) return false;
