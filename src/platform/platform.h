@@ -127,7 +127,9 @@ public:
   // Replacing a file: the writes go to a temporary file in the target's
   // directory; file_commit renames it over the target (false when that, or
   // an earlier write, failed: the target is then as it was), file_abandon
-  // removes it. Either one ends the handle.
+  // removes it. Either one ends the handle. Where a rename would not keep
+  // what an ordinary overwrite keeps (a FIFO, a device), the writes go to
+  // the target itself and commit only closes it.
   virtual int32_t file_begin_replace(const char *path) = 0;
   // Writes n bytes; the count written or -1.
   virtual int32_t file_write(int32_t fh, const void *buffer, uint32_t n) = 0;
