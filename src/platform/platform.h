@@ -37,6 +37,8 @@ struct LineConfig {
   bool dtr_handshake = false;  // DTR follows the receiver's room (input flow control)
   bool rts_handshake = false;  // RTS follows the receiver's room (input flow control)
   bool rts_toggle = false;     // RTS raised while sending
+  bool dtr_named = false;      // the settings text set dtr_auto: put DTR so
+  bool rts_named = false;      // the settings text set rts_auto: put RTS so
 };
 
 // A time-out set, all values in milliseconds. A read of n bytes ends when n

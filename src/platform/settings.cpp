@@ -89,13 +89,14 @@ void no_flow_control(LineConfig &c) {
 }
 
 // "on", "off", "hs" (handshake) and, where toggle is given, "tg".
-bool parse_line_control(std::string_view s, bool &on, bool &handshake, bool *toggle) {
+bool parse_line_control(std::string_view s, bool &on, bool &named, bool &handshake, bool *toggle) {
   std::string v(s);
   for (char &ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   bool is_toggle = toggle != nullptr && v == "tg";
   if (v != "hs" && !is_toggle && !parse_on_off(v, on)) return false;
   if (v == "hs" || is_toggle) on = false;
   handshake = v == "hs";
+  named = !handshake && !is_toggle;
   if (toggle) *toggle = is_toggle;
   return true;
 }
@@ -149,8 +150,8 @@ bool parse_long_form(std::string_view text, LineConfig &c) {
     else if (key == "xon") ok = parse_on_off(value, c.xon_xoff);
     else if (key == "octs") ok = parse_on_off(value, c.cts_handshake);
     else if (key == "odsr") ok = parse_on_off(value, c.dsr_handshake);
-    else if (key == "dtr") ok = parse_line_control(value, c.dtr_auto, c.dtr_handshake, nullptr);
-    else if (key == "rts") ok = parse_line_control(value, c.rts_auto, c.rts_handshake, &c.rts_toggle);
+    else if (key == "dtr") ok = parse_line_control(value, c.dtr_auto, c.dtr_named, c.dtr_handshake, nullptr);
+    else if (key == "rts") ok = parse_line_control(value, c.rts_auto, c.rts_named, c.rts_handshake, &c.rts_toggle);
     else ok = false;
     if (!ok) return false;
     any = true;

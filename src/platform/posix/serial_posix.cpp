@@ -300,10 +300,12 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
   if (is_serial_device(h) && (((check.c_cflag ^ t.c_cflag) & kFrame) != 0 || cfgetispeed(&check) != speed))
     return false;
-  // The lines as the settings ask (the open drops RTS and raises DTR after
-  // this); under the handshake the driver drives RTS.
-  set_modem_line(h, TIOCM_DTR, c.dtr_auto);
-  if (!rts_cts) set_modem_line(h, TIOCM_RTS, c.rts_auto);
+  // The lines where the settings text names them (the open drops RTS and
+  // raises DTR after this). Left alone otherwise: a short drop of DTR resets
+  // devices that take their reset from its falling edge. Under the
+  // handshake the driver drives RTS.
+  if (c.dtr_named) set_modem_line(h, TIOCM_DTR, c.dtr_auto);
+  if (c.rts_named && !rts_cts) set_modem_line(h, TIOCM_RTS, c.rts_auto);
   return true;
 }
 
