@@ -166,6 +166,7 @@ TEST_F(RawDataFile, UncreatableFileChangesNothing) {
   if (::geteuid() != 0) { // the super-user writes into read-only directories
     std::string file = dir.file("data.bin");
     write_all(file, "old");
+    ::chmod(file.c_str(), 0444); // (a writable file is written in place)
     ::chmod(dir.path().c_str(), 0555);
     EXPECT_EQ(::DATENSPEICHERN(file.data(), buffer.data()), -1);
     ::chmod(dir.path().c_str(), 0755);

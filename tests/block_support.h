@@ -79,6 +79,21 @@ inline uint8_t ramp_sampler(int channel, uint64_t t_ms) {
   return static_cast<uint8_t>((static_cast<uint64_t>(channel) * 60 + t_ms / 10) & 0xFF);
 }
 
+// The recording of three measurements of channels 1 and 3 at 20 ms, in a
+// Sios (hard 4) or a Zelle buffer, with `blocks` blocks.
+inline std::vector<char> table_recording(int32_t hard, int blocks) {
+  std::vector<char> b(hard == 4 ? 30720 : 6146, 0);
+  auto set = [&](size_t i, int v) { b[i] = static_cast<char>(v); };
+  set(0, 0), set(1, 3);
+  set(2, 1), set(3, 0), set(4, 3), set(5, 0);
+  const size_t data = hard == 4 ? 16 : 10;
+  if (hard == 4) set(10, 0), set(11, 18), set(15, blocks);
+  else set(6, 0), set(7, 18), set(9, blocks);
+  const int values[] = {10, 11, 20, 21, 30, 31, 40, 41, 50, 51, 60, 61};
+  for (size_t i = 0; i < 12; ++i) set(data + i, values[i]);
+  return b;
+}
+
 } // namespace tavio::test
 
 #include "fake_backend.h"

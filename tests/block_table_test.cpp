@@ -15,20 +15,7 @@ protected:
   TempDir dir;
   std::string file = dir.file("table.txt");
 
-  // The recording of three measurements of channels 1 and 3 at 20 ms, in a
-  // Sios or a Zelle buffer, with `blocks` blocks.
-  static std::vector<char> recording(int32_t hard, int blocks) {
-    std::vector<char> b(hard == 4 ? 30720 : 6146, 0);
-    auto set = [&](size_t i, int v) { b[i] = static_cast<char>(v); };
-    set(0, 0), set(1, 3);
-    set(2, 1), set(3, 0), set(4, 3), set(5, 0);
-    const size_t data = hard == 4 ? 16 : 10;
-    if (hard == 4) set(10, 0), set(11, 18), set(15, blocks);
-    else set(6, 0), set(7, 18), set(9, blocks);
-    const int values[] = {10, 11, 20, 21, 30, 31, 40, 41, 50, 51, 60, 61};
-    for (size_t i = 0; i < 12; ++i) set(data + i, values[i]);
-    return b;
-  }
+  static std::vector<char> recording(int32_t hard, int blocks) { return table_recording(hard, blocks); }
   static constexpr const char *kHeading = "Zeit [ms];\tKanal 1\tKanal 3\t\r\n\r\n";
   static constexpr const char *kBlock1 = "0\t10\t11\t\r\n20\t20\t21\t\r\n40\t30\t31\t\r\n";
   static constexpr const char *kBlock2 = "0\t40\t41\t\r\n20\t50\t51\t\r\n40\t60\t61\t\r\n";

@@ -34,6 +34,11 @@ struct LineConfig {
   bool xon_xoff = false;       // software flow control
   bool cts_handshake = false;  // hardware flow control (RTS/CTS)
   bool dsr_handshake = false;  // output waits for DSR
+  bool dtr_handshake = false;  // DTR follows the receiver's room (input flow control)
+  bool rts_handshake = false;  // RTS follows the receiver's room (input flow control)
+  bool rts_toggle = false;     // RTS raised while sending
+  bool dtr_named = false;      // the settings text set dtr_auto: put DTR so
+  bool rts_named = false;      // the settings text set rts_auto: put RTS so
 };
 
 // A time-out set, all values in milliseconds. A read of n bytes ends when n
@@ -71,6 +76,11 @@ public:
   // and writing, exclusively. Returns a handle, or kInvalidHandle.
   virtual Handle open_device(const char *name) = 0;
   virtual bool close(Handle h) = 0;
+  // Asks the driver to pass received bytes on at once (many USB adapters
+  // hold them for up to 16 ms); close puts the driver's own setting back.
+  // False where the device offers no such setting (pseudo-terminals): the
+  // port works either way.
+  virtual bool request_low_latency(Handle) { return false; }
   // Clears any pending line-error state; nothing is reported.
   virtual bool clear_errors(Handle h) = 0;
   virtual bool get_config(Handle h, LineConfig &config) = 0;
@@ -119,7 +129,9 @@ public:
   // Replacing a file: the writes go to a temporary file in the target's
   // directory; file_commit renames it over the target (false when that, or
   // an earlier write, failed: the target is then as it was), file_abandon
-  // removes it. Either one ends the handle.
+  // removes it. Either one ends the handle. Where a rename would not keep
+  // what an ordinary overwrite keeps (a FIFO, a device), the writes go to
+  // the target itself and commit only closes it.
   virtual int32_t file_begin_replace(const char *path) = 0;
   // Writes n bytes; the count written or -1.
   virtual int32_t file_write(int32_t fh, const void *buffer, uint32_t n) = 0;

@@ -3,8 +3,10 @@
 // bits; trailing fields may be left out, an optional fifth field "x" or "p"
 // asks for XON/XOFF or hardware flow control) and the long form
 // "baud=19200 parity=N data=8 stop=2" with optional "xon=on", "octs=on",
-// "odsr=on", "dtr=on|off", "rts=on|off". Anything else is refused, and the
-// configuration is then left as it was.
+// "odsr=on", "dtr=on|off|hs", "rts=on|off|hs|tg". Anything else is refused,
+// and the configuration is then left as it was. The parser takes everything
+// that the settings text can say; a backend refuses at set_config what its
+// port cannot carry out.
 #include "platform/platform.h"
 
 #include <cctype>
@@ -81,6 +83,24 @@ bool parse_on_off(std::string_view s, bool &out) {
   return true;
 }
 
+void no_flow_control(LineConfig &c) {
+  c.xon_xoff = c.cts_handshake = c.dsr_handshake = false;
+  c.dtr_handshake = c.rts_handshake = c.rts_toggle = false;
+}
+
+// "on", "off", "hs" (handshake) and, where toggle is given, "tg".
+bool parse_line_control(std::string_view s, bool &on, bool &named, bool &handshake, bool *toggle) {
+  std::string v(s);
+  for (char &ch : v) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  bool is_toggle = toggle != nullptr && v == "tg";
+  if (v != "hs" && !is_toggle && !parse_on_off(v, on)) return false;
+  if (v == "hs" || is_toggle) on = false;
+  handshake = v == "hs";
+  named = !handshake && !is_toggle;
+  if (toggle) *toggle = is_toggle;
+  return true;
+}
+
 bool parse_short_form(std::string_view text, LineConfig &c) {
   std::vector<std::string_view> fields;
   size_t start = 0;
@@ -96,17 +116,18 @@ bool parse_short_form(std::string_view text, LineConfig &c) {
   if (fields.size() > 2 && !parse_data(fields[2], c)) return false;
   if (fields.size() > 3 && !parse_stop(fields[3], c)) return false;
   // Without a fifth field the port is left without flow control.
-  c.xon_xoff = c.cts_handshake = c.dsr_handshake = false;
+  no_flow_control(c);
   if (fields.size() > 4) {
     if (fields[4] == "x" || fields[4] == "X") c.xon_xoff = true;
-    else if (fields[4] == "p" || fields[4] == "P") c.cts_handshake = c.dsr_handshake = true;
+    else if (fields[4] == "p" || fields[4] == "P")
+      c.cts_handshake = c.dsr_handshake = c.dtr_handshake = c.rts_handshake = true;
     else return false;
   }
   return true;
 }
 
 bool parse_long_form(std::string_view text, LineConfig &c) {
-  c.xon_xoff = c.cts_handshake = c.dsr_handshake = false;
+  no_flow_control(c);
   bool any = false;
   size_t i = 0;
   while (i < text.size()) {
@@ -129,8 +150,8 @@ bool parse_long_form(std::string_view text, LineConfig &c) {
     else if (key == "xon") ok = parse_on_off(value, c.xon_xoff);
     else if (key == "octs") ok = parse_on_off(value, c.cts_handshake);
     else if (key == "odsr") ok = parse_on_off(value, c.dsr_handshake);
-    else if (key == "dtr") { bool on; ok = parse_on_off(value, on); if (ok) c.dtr_auto = on; }
-    else if (key == "rts") { bool on; ok = parse_on_off(value, on); if (ok) c.rts_auto = on; }
+    else if (key == "dtr") ok = parse_line_control(value, c.dtr_auto, c.dtr_named, c.dtr_handshake, nullptr);
+    else if (key == "rts") ok = parse_line_control(value, c.rts_auto, c.rts_named, c.rts_handshake, &c.rts_toggle);
     else ok = false;
     if (!ok) return false;
     any = true;

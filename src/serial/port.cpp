@@ -32,6 +32,7 @@ bool open_port(const char *mode, Handle *port, int32_t timeout_ms, OpenOrder ord
   Handle h = b.open_device(name);
   *port = h;
   if (h == pf::kInvalidHandle) return false;
+  b.request_low_latency(h); // result ignored: not every device offers it
   b.clear_errors(h);
   pf::LineConfig config;
   b.get_config(h, config); // a device that is no serial port fails below

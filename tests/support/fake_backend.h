@@ -35,6 +35,9 @@ public:
   std::vector<std::pair<platform::Handle, bool>> breaks;
   uint32_t modem_bits = 0;
 
+  // --- low latency: every request, passed on to the platform's backend.
+  std::vector<platform::Handle> low_latency_requests;
+
   // --- keyboard
   bool fake_keyboard = false;
   bool keyboard = true;
@@ -46,6 +49,10 @@ public:
 
   platform::Handle open_device(const char *name) override { return native().open_device(name); }
   bool close(platform::Handle h) override { return native().close(h); }
+  bool request_low_latency(platform::Handle h) override {
+    low_latency_requests.push_back(h);
+    return native().request_low_latency(h);
+  }
   bool clear_errors(platform::Handle h) override { return native().clear_errors(h); }
   bool get_config(platform::Handle h, platform::LineConfig &c) override { return native().get_config(h, c); }
   bool apply_settings(const char *t, platform::LineConfig &c) override { return native().apply_settings(t, c); }

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 
 namespace tavio::platform {
 
@@ -12,6 +13,7 @@ class PosixBackend final : public Backend {
 public:
   Handle open_device(const char *name) override;
   bool close(Handle h) override;
+  bool request_low_latency(Handle h) override;
   bool clear_errors(Handle h) override;
   bool get_config(Handle h, LineConfig &config) override;
   bool apply_settings(const char *text, LineConfig &config) override;
@@ -49,12 +51,16 @@ private:
   bool lookup(Handle h, Timeouts *timeouts);
   std::mutex ports_mutex_;
   std::map<Handle, Port> ports_;
+  // The serial driver flags found at open, where the library changed them.
+  std::map<Handle, int> serial_flags_;
 
   struct Replacement {
     int fd = -1;
     bool failed = false;
-    char target[4096];
-    char temp[4096];
+    bool in_place = false; // written straight into the target
+    bool regular = true;   // the file written is a regular file
+    std::string target;    // the name replaced (symbolic links followed)
+    std::string temp;      // the temporary file, unless in place
   };
   std::mutex files_mutex_;
   std::map<int32_t, Replacement> replacements_;

@@ -14,10 +14,34 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
 
 namespace tavio::platform {
 
 namespace {
+
+// Whether fd is a serial device with a real line behind it (a UART, a USB
+// adapter) rather than a pseudo-terminal: its driver describes the line.
+bool is_serial_device(int fd) {
+#ifdef TIOCGSERIAL
+  serial_struct ss{};
+  return ::ioctl(fd, TIOCGSERIAL, &ss) == 0;
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
+// Raises or drops one modem line; a pseudo-terminal has none (ENOTTY).
+void set_modem_line(int fd, int bit, bool on) { ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit); }
+
+// Whether the driver drives RTS itself (the RTS/CTS handshake).
+bool rts_by_driver(int fd) {
+  termios t;
+  return ::tcgetattr(fd, &t) == 0 && (t.c_cflag & CRTSCTS) != 0;
+}
 
 struct RateCode {
   uint32_t baud;
@@ -141,12 +165,47 @@ Handle PosixBackend::open_device(const char *name) {
   return fd;
 }
 
+bool PosixBackend::request_low_latency(Handle h) {
+  if (!lookup(h, nullptr)) return false;
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  serial_struct ss{};
+  if (::ioctl(h, TIOCGSERIAL, &ss) != 0) return false; // a pseudo-terminal
+  if (ss.flags & ASYNC_LOW_LATENCY) return true;
+  int before = ss.flags;
+  ss.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(h, TIOCSSERIAL, &ss) != 0) return false;
+  std::lock_guard<std::mutex> lock(ports_mutex_);
+  serial_flags_[h] = before;
+  return true;
+#else
+  return false;
+#endif
+}
+
 bool PosixBackend::close(Handle h) {
   if (!lookup(h, nullptr)) return false;
+  bool restore = false;
+  int flags_before = 0;
   {
     std::lock_guard<std::mutex> lock(ports_mutex_);
     ports_.erase(h);
+    auto it = serial_flags_.find(h);
+    if (it != serial_flags_.end()) {
+      restore = true;
+      flags_before = it->second;
+      serial_flags_.erase(it);
+    }
   }
+#if defined(TIOCGSERIAL) && defined(ASYNC_LOW_LATENCY)
+  serial_struct ss{};
+  if (restore && ::ioctl(h, TIOCGSERIAL, &ss) == 0) { // the driver's setting as the library found it
+    ss.flags = (ss.flags & ~ASYNC_LOW_LATENCY) | (flags_before & ASYNC_LOW_LATENCY);
+    ::ioctl(h, TIOCSSERIAL, &ss);
+  }
+#else
+  (void)restore;
+  (void)flags_before;
+#endif
   ::ioctl(h, TIOCNXCL); // a pty keeps the flag while its master stays open
   return ::close(h) == 0;
 }
@@ -175,8 +234,8 @@ bool PosixBackend::get_config(Handle h, LineConfig &c) {
   c.stop_bits = (t.c_cflag & CSTOPB) ? (c.data_bits == 5 ? StopBits::OneHalf : StopBits::Two) : StopBits::One;
   c.binary = !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP)) && !(t.c_oflag & OPOST);
   c.xon_xoff = (t.c_iflag & (IXON | IXOFF)) != 0;
-  c.cts_handshake = (t.c_cflag & CRTSCTS) != 0;
-  c.dsr_handshake = false;
+  c.cts_handshake = c.rts_handshake = (t.c_cflag & CRTSCTS) != 0;
+  c.dsr_handshake = c.dtr_handshake = c.rts_toggle = false;
   c.dtr_auto = c.rts_auto = (t.c_cflag & HUPCL) != 0;
   c.abort_on_error = false;
   return true;
@@ -190,6 +249,12 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   if (!lookup(h, nullptr)) return false;
   speed_t speed;
   if (!speed_code(c.baud, speed)) return false;
+  // What a POSIX line cannot do is refused rather than dropped: there is no
+  // DSR or DTR handshake and no RTS raised only while sending. 1.5 stop bits
+  // exist only with 5 data bits, where two cannot be had.
+  if (c.dsr_handshake || c.dtr_handshake || c.rts_toggle) return false;
+  const bool five = c.data_bits == 5;
+  if ((c.stop_bits == StopBits::OneHalf && !five) || (c.stop_bits == StopBits::Two && five)) return false;
   termios t;
   if (::tcgetattr(h, &t) != 0) return false;
   // A raw line, cleared flag by flag: no echo, no translation, no signals.
@@ -216,19 +281,32 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   }
   if (c.stop_bits != StopBits::One) t.c_cflag |= CSTOPB; // 1.5 with 5 data bits
   if (c.xon_xoff) t.c_iflag |= IXON | IXOFF;
-  if (c.cts_handshake) t.c_cflag |= CRTSCTS;
+  const bool rts_cts = c.cts_handshake || c.rts_handshake; // one flag on POSIX, both ways
+  if (rts_cts) t.c_cflag |= CRTSCTS;
   // VMIN 1 on a non-blocking descriptor: no data reads as EAGAIN, and a read
   // of 0 bytes means the device has gone (VMIN 0 would read 0 either way).
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
   if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
   if (::tcsetattr(h, TCSANOW, &t) != 0) return false;
-  // tcsetattr succeeds when any part was taken: check the rate really was.
-  // (Character size and parity are not checked: a pseudo-terminal always
-  // keeps 8 bits without parity.)
+  // tcsetattr succeeds when any part was taken (glibc checks the character
+  // size and the parity switch, nothing more): check that all of it was. A
+  // pseudo-terminal keeps 8 bits without parity and ignores the rest, so
+  // only the rate is checked there; a real serial device must have taken
+  // the frame and the handshake as well.
   termios check;
   if (::tcgetattr(h, &check) != 0) return false;
-  return cfgetospeed(&check) == speed;
+  if (cfgetospeed(&check) != speed) return false;
+  constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  if (is_serial_device(h) && (((check.c_cflag ^ t.c_cflag) & kFrame) != 0 || cfgetispeed(&check) != speed))
+    return false;
+  // The lines where the settings text names them (the open drops RTS and
+  // raises DTR after this). Left alone otherwise: a short drop of DTR resets
+  // devices that take their reset from its falling edge. Under the
+  // handshake the driver drives RTS.
+  if (c.dtr_named) set_modem_line(h, TIOCM_DTR, c.dtr_auto);
+  if (c.rts_named && !rts_cts) set_modem_line(h, TIOCM_RTS, c.rts_auto);
+  return true;
 }
 
 bool PosixBackend::set_timeouts(Handle h, const Timeouts &timeouts) {
@@ -344,6 +422,7 @@ bool PosixBackend::escape(Handle h, LineCode code) {
   case LineCode::ClrDtr: bit = TIOCM_DTR; request = TIOCMBIC; break;
   default: return false;
   }
+  if (bit == TIOCM_RTS && rts_by_driver(h)) return false; // the handshake owns RTS
   return ::ioctl(h, request, &bit) == 0; // a pty refuses: ENOTTY
 }
 
