@@ -2,18 +2,26 @@
 # Runs the Windows test programs of a cross build under Wine, against native
 # device emulators on pseudo-terminals:
 #
-#   scripts/test-wine.sh WINBUILD [NATIVEBUILD]
+#   scripts/test-wine.sh WINBUILD [NATIVEBUILD] [--figures]
 #
 # WINBUILD holds TAVIO32.DLL, tavio32_wine_test.exe and tavio32_wine_load.exe
 # (cmake/mingw-*.cmake); NATIVEBUILD (default build/) holds tavio32-sim.
 # A fresh Wine prefix in a temporary directory gets COM3..COM6 pointed at the
 # emulators (Sios, Zelle, CompuLab, echo); COM1 (the machine's /dev/ttyS0 in
 # Wine) and COM2 lead nowhere. No display: message boxes return at once.
+# --figures: after the tests, timing figures of the DLL under Wine and of
+# the Linux build, against the same emulators (a full Sios readout takes a
+# minute in each).
 # Exit status 77: skipped (no Wine for this DLL's word size on this machine).
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-win="$(cd "$1" && pwd)"
-native="$(cd "${2:-$repo/build}" && pwd)"
+figures=0
+args=()
+for a in "$@"; do
+  if [ "$a" = --figures ]; then figures=1; else args+=("$a"); fi
+done
+win="$(cd "${args[0]}" && pwd)"
+native="$(cd "${args[1]:-$repo/build}" && pwd)"
 sim="$native/tavio32-sim"
 [ -x "$sim" ] || { echo "test-wine: no $sim (build the native tools first)"; exit 1; }
 [ -f "$win/TAVIO32.DLL" ] || { echo "test-wine: no $win/TAVIO32.DLL"; exit 1; }
@@ -77,5 +85,14 @@ timeout 300 "$loader" "$tmp/tavio32_wine_test.exe" "$(winpath "$tmp")" "$(winpat
 # After the first process has gone the library loads again, and an unload
 # closes the port it left open.
 timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM6 || status=1
+if [ $figures -eq 1 ]; then
+  cp "$win/tavio32_figures.exe" "$tmp/"
+  echo "figures: ${bits}-bit DLL under Wine"
+  timeout 600 "$loader" "$tmp/tavio32_figures.exe" COM6 COM3 "$(winpath "$tmp/sios.log")" || status=1
+  echo "figures: Linux build ($native)"
+  g++ -O2 -std=c++20 "$repo/tests/win/figures.cpp" -I"$repo/include" -L"$native" -ltavio32 \
+    -Wl,-rpath,"$native" -o "$tmp/figures-linux"
+  TAVIO32_COM6="$tmp/com6" TAVIO32_COM3="$tmp/com3" timeout 600 "$tmp/figures-linux" COM6 COM3 "$tmp/sios.log" </dev/null || status=1
+fi
 echo "test-wine: ${bits}-bit DLL under Wine: $([ $status -eq 0 ] && echo passed || echo FAILED) in $(secs) s"
 exit $status

@@ -62,7 +62,12 @@ uint64_t Win32Backend::now_ns() {
 
 void Win32Backend::sleep_ns(uint64_t ns) {
   take_timer_period();
-  Sleep(static_cast<DWORD>(ns / 1000000ull));
+  // Sleep() may take up to a timer period (1 ms) longer than asked: a
+  // millisecond less is asked for, and a shorter wait only yields, so that
+  // the caller's wait on the fine clock ends on time.
+  const DWORD ms = static_cast<DWORD>(ns / 1000000ull);
+  if (ms < 2) SwitchToThread();
+  else Sleep(ms - 1);
 }
 
 bool Win32Backend::keyboard_present() {
