@@ -84,6 +84,19 @@ int main(int argc, char **argv) {
     times.push_back(now_ms() - t);
   }
   std::printf("  SENDBYTE + READBYTE against an echo: median %.3f ms (%d wrong)\n", median(times), wrong);
+  // The two halves: SENDBYTE alone, and READBYTE of a byte already waiting.
+  std::vector<double> send_times, read_times;
+  for (int i = 0; i < 50; ++i) {
+    double t = now_ms();
+    SENDBYTE(i);
+    send_times.push_back(now_ms() - t);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    t = now_ms();
+    READBYTE();
+    read_times.push_back(now_ms() - t);
+  }
+  std::printf("  SENDBYTE alone: median %.3f ms; READBYTE of a waiting byte: median %.3f ms\n", median(send_times),
+              median(read_times));
   CLOSECOM();
 
   if (INITSIOS(std::atoi(argv[2] + 3)) == 0) {

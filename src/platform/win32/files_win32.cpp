@@ -84,16 +84,19 @@ int32_t Win32Backend::file_write(int32_t fh, const void *buffer, uint32_t n) {
   });
 }
 
-bool Win32Backend::file_commit(int32_t fh) {
-  Replacement rep;
-  const bool found = locked(files_lock_, [&] {
+bool Win32Backend::take_replacement(int32_t fh, Replacement &rep) {
+  return locked(files_lock_, [&] {
     auto it = replacements_.find(fh);
     if (it == replacements_.end()) return false;
     rep = it->second;
     replacements_.erase(it);
     return true;
   });
-  if (!found) return false;
+}
+
+bool Win32Backend::file_commit(int32_t fh) {
+  Replacement rep;
+  if (!take_replacement(fh, rep)) return false;
   bool ok = !rep.failed && FlushFileBuffers(rep.file);
   ok = CloseHandle(rep.file) && ok;
   if (ok) ok = MoveFileExA(rep.temp.c_str(), rep.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -103,14 +106,7 @@ bool Win32Backend::file_commit(int32_t fh) {
 
 void Win32Backend::file_abandon(int32_t fh) {
   Replacement rep;
-  const bool found = locked(files_lock_, [&] {
-    auto it = replacements_.find(fh);
-    if (it == replacements_.end()) return false;
-    rep = it->second;
-    replacements_.erase(it);
-    return true;
-  });
-  if (!found) return;
+  if (!take_replacement(fh, rep)) return;
   CloseHandle(rep.file);
   DeleteFileA(rep.temp.c_str());
 }

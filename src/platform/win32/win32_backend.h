@@ -77,6 +77,8 @@ private:
     std::string target;
     std::string temp;
   };
+  // Ends a replacement: takes it out of the table; false when fh is none.
+  bool take_replacement(int32_t fh, Replacement &rep);
   Win32Lock files_lock_;
   std::map<int32_t, Replacement> replacements_;
 };
