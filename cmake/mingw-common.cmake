@@ -1,8 +1,8 @@
-# Shared part of the mingw-w64 toolchain files: the posix-thread variants of
-# the compilers, the binutils of the same prefix, and the target's own
-# libraries only.
-set(CMAKE_C_COMPILER ${TAVIO32_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TAVIO32_MINGW_PREFIX}-g++-posix)
+# Shared part of the mingw-w64 toolchain files: the compilers of the chosen
+# thread model (TAVIO32_MINGW_THREADS), the binutils of the same prefix, and
+# the target's own libraries only.
+set(CMAKE_C_COMPILER ${TAVIO32_MINGW_PREFIX}-gcc-${TAVIO32_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${TAVIO32_MINGW_PREFIX}-g++-${TAVIO32_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${TAVIO32_MINGW_PREFIX}-windres)
 set(CMAKE_DLLTOOL ${TAVIO32_MINGW_PREFIX}-dlltool)
 set(TAVIO32_OBJDUMP ${TAVIO32_MINGW_PREFIX}-objdump)

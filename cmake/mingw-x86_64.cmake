@@ -4,4 +4,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TAVIO32_MINGW_PREFIX x86_64-w64-mingw32)
+# 64-bit code unwinds through the system's own tables: nothing is registered
+# at load, and the posix thread model costs no storage index.
+set(TAVIO32_MINGW_THREADS posix)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -9,7 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 native="$(cd "${1:-build}" && pwd)"
 for arch in x86_64 i686; do
-  if ! command -v "$arch-w64-mingw32-g++-posix" >/dev/null || ! command -v "$arch-w64-mingw32-dlltool" >/dev/null; then
+  threads=posix
+  [ "$arch" = i686 ] && threads=win32 # as cmake/mingw-i686.cmake
+  if ! command -v "$arch-w64-mingw32-g++-$threads" >/dev/null || ! command -v "$arch-w64-mingw32-dlltool" >/dev/null; then
     echo "== Windows DLL ($arch): SKIPPED, the mingw-w64 toolchain is not installed (scripts/setup.sh installs it)"
     continue
   fi

@@ -29,6 +29,19 @@ void take_timer_period() {
   if (timeBeginPeriod(1) != TIMERR_NOERROR) InterlockedExchange(&g_period_taken, 0);
 }
 
+// The backend and the counter frequency are objects of the DLL itself,
+// made when it is loaded and gone when it is unloaded (the entry point's
+// detach runs before the runtime destroys them). No function-local statics:
+// their thread-safe initialisation goes through the threads library, which
+// takes a thread-local storage index that it never gives back, one more at
+// every load.
+Win32Backend g_backend;
+const uint64_t g_frequency = [] {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f); // never fails since Windows XP
+  return static_cast<uint64_t>(f.QuadPart);
+}();
+
 } // namespace
 
 namespace win32 {
@@ -38,26 +51,14 @@ void give_back_timer_period() {
 }
 } // namespace win32
 
-// The backend lives as long as the process and is never destroyed: the
-// entry point reaches it at process detach, after the runtime may already
-// have run the destructors of statics.
-Backend &native_backend() {
-  static Win32Backend *const instance = new Win32Backend;
-  return *instance;
-}
+Backend &native_backend() { return g_backend; }
 
 uint64_t Win32Backend::now_ns() {
   take_timer_period();
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f); // never fails since Windows XP
-    return f;
-  }();
   LARGE_INTEGER count;
   QueryPerformanceCounter(&count);
   const uint64_t c = static_cast<uint64_t>(count.QuadPart);
-  const uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
-  return c / f * 1000000000ull + c % f * 1000000000ull / f;
+  return c / g_frequency * 1000000000ull + c % g_frequency * 1000000000ull / g_frequency;
 }
 
 void Win32Backend::sleep_ns(uint64_t ns) {
