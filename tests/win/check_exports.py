@@ -4,8 +4,9 @@
 usage: check_exports.py OBJDUMP DLL DEF
 
 Passes when the DLL exports exactly the names of the module-definition file,
-undecorated, at the ordinals the file gives them (1 to 83, dense), and
-imports from no DLL but KERNEL32, USER32, WINMM and msvcrt.
+undecorated, at the ordinals the file gives them (1 to 83, dense), imports
+from no DLL but KERNEL32, USER32, WINMM and msvcrt, and shares between
+processes nothing but the 4-byte id of the process that holds it.
 """
 import re
 import subprocess
@@ -60,6 +61,11 @@ def main():
     imports = set(n.lower() for n in re.findall(r"^\s*DLL Name: (\S+)", text, re.M))
     for name in sorted(imports - ALLOWED_IMPORTS):
         errors.append(f"imports from {name}")
+
+    headers = subprocess.run([objdump, "-h", dll], check=True, capture_output=True, text=True).stdout
+    shared = re.findall(r"^\s*\d+\s+(\S+)\s+([0-9a-fA-F]+)\s.*\n\s+.*\bSHARED\b", headers, re.M)
+    if [(name, int(size, 16)) for name, size in shared] != [(".shr", 4)]:
+        errors.append(f"shared sections {shared}, not one of 4 bytes")
 
     for e in errors:
         print("FAIL:", e)
