@@ -8,7 +8,8 @@
 # (cmake/mingw-*.cmake); NATIVEBUILD (default build/) holds tavio32-sim.
 # A fresh Wine prefix in a temporary directory gets COM3..COM6 pointed at the
 # emulators (Sios, Zelle, CompuLab, echo); COM1 (the machine's /dev/ttyS0 in
-# Wine) and COM2 lead nowhere. No display: message boxes return at once.
+# Wine) and COM2 lead nowhere. No display: message boxes return at once,
+# except in the message box check, which runs on a virtual display (xvfb).
 # --figures[=M]: after the tests, timing figures of the DLL under Wine and of
 # the Linux build, against the same emulators; the Sios readout records M x 4
 # values (default 8000, the full buffer: a minute or more in each).
@@ -89,6 +90,15 @@ timeout 300 "$loader" "$tmp/tavio32_wine_test.exe" "$(winpath "$tmp")" "$(winpat
 # After the first process has gone the library loads again, and an unload
 # closes the port it left open.
 timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM6 || status=1
+# The version message box, on a virtual display: its caption and text, and
+# that VERSION waits until it is closed.
+if command -v xvfb-run >/dev/null; then
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 120 xvfb-run -a sh -c '"$1" "$2" message; s=$?; wineserver -k; exit $s' sh "$loader" \
+    "$tmp/tavio32_wine_load.exe" 2>/dev/null || status=1
+else
+  echo "test-wine: SKIPPED the message box check: xvfb-run is not installed"
+fi
 if [ "$figures" != 0 ]; then
   cp "$win/tavio32_figures.exe" "$tmp/"
   echo "figures: ${bits}-bit DLL under Wine"

@@ -6,6 +6,8 @@
 //                               unload work, a port open at each unload is
 //                               closed by it, and no thread-local storage
 //                               index stays taken
+//   tavio32_wine_load message   exit 0 when VERSION(1) shows its message box
+//                               (needs a display) and waits until it is closed
 #include "wine_support.h"
 
 #include <cstring>
@@ -61,11 +63,61 @@ int cycle(const char *port) {
   return wt::summary("tavio32_wine_load cycle");
 }
 
+// The version message is a message box with the library's caption that
+// waits until it is closed: a second thread finds it, reads its text and
+// presses OK.
+struct SeenBox {
+  char text[256] = {};
+  bool found = false;
+};
+
+BOOL CALLBACK collect_text(HWND child, LPARAM out) {
+  char text[256] = {};
+  GetWindowTextA(child, text, sizeof text);
+  if (std::strstr(text, "Version")) std::snprintf(reinterpret_cast<SeenBox *>(out)->text, 256, "%s", text);
+  return TRUE;
+}
+
+DWORD WINAPI close_box(void *arg) {
+  auto *seen = static_cast<SeenBox *>(arg);
+  for (int i = 0; i < 400 && !seen->found; ++i) {
+    HWND box = FindWindowA("#32770", "TAVIO32.DLL V.1.22");
+    if (box) {
+      EnumChildWindows(box, collect_text, reinterpret_cast<LPARAM>(seen));
+      seen->found = true;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    } else {
+      Sleep(50);
+    }
+  }
+  return 0;
+}
+
+int message() {
+  HMODULE dll = LoadLibraryA("TAVIO32.DLL");
+  CHECK(dll != nullptr);
+  auto version = wt::proc<Version>(dll, "VERSION");
+  if (!version) return wt::summary("tavio32_wine_load message");
+  SeenBox seen;
+  HANDLE thread = CreateThread(nullptr, 0, close_box, &seen, 0, nullptr);
+  const double t = wt::now_ms();
+  CHECK_EQ(version(1), 122); // returns when the box is closed
+  const double shown = wt::now_ms() - t;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CHECK(seen.found);
+  CHECK(std::strncmp(seen.text, "Version 1.22\n", 13) == 0);
+  CHECK(shown > 10.0); // it waited for the box to be closed
+  FreeLibrary(dll);
+  return wt::summary("tavio32_wine_load message");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   if (argc >= 2 && std::strcmp(argv[1], "refused") == 0) return refused();
   if (argc >= 3 && std::strcmp(argv[1], "cycle") == 0) return cycle(argv[2]);
-  std::fprintf(stderr, "usage: tavio32_wine_load refused | cycle COMn\n");
+  if (argc >= 2 && std::strcmp(argv[1], "message") == 0) return message();
+  std::fprintf(stderr, "usage: tavio32_wine_load refused | cycle COMn | message\n");
   return 2;
 }
