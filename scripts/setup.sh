@@ -3,6 +3,9 @@
 # (Debian/Ubuntu; needs root or sudo for the install).
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev python3)
+# The Windows DLL: mingw-w64 cross compilers, and Wine to run its tests
+# (wine32 needs the i386 architecture).
+packages+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine32:i386 xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -12,5 +15,8 @@ echo "installing: ${missing[*]}"
 run=()
 [ "$(id -u)" -eq 0 ] || run=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${run[@]}" dpkg --add-architecture i386
+fi
 "${run[@]}" apt-get update -q
 "${run[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -14,3 +14,5 @@ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
 cd "$dir"
 ctest --output-on-failure -j4 --timeout 600
+# The Windows DLL, cross-built and run under Wine (not with the sanitizers).
+if [ "$dir" = build ]; then cd .. && scripts/test-windows.sh build; fi

@@ -86,19 +86,22 @@ TEST_F(Timing, PumpRunsAtMostOncePerTenMilliseconds) {
   EXPECT_EQ(fake.pumps, 2);
 }
 
-TEST_F(Timing, PumpPausesWhenTheSixteenBitStampWraps) {
+TEST_F(Timing, PumpKeepsItsTenMillisecondPaceWhenTheSixteenBitStampWraps) {
   FakeBackend fake;
-  fake.set_clock_ms(65500);
+  fake.set_clock_ms(65530);
   EXPECT_EQ(message_pump(), 1);
-  EXPECT_EQ(PUMPSTAMP, 65500);
-  // The low 16 bits wrap: 3 - 65500 is negative, so no pump ...
+  EXPECT_EQ(PUMPSTAMP, 65530);
+  // The low 16 bits wrap between the stamp and the next call: 65536 + 3 is
+  // 9 ms on, too early ...
   fake.set_clock_ms(65536 + 3);
   EXPECT_EQ(message_pump(), 0);
-  fake.set_clock_ms(65536 + 65509);
-  EXPECT_EQ(message_pump(), 0);
-  // ... until the low bits are again 10 past the stamp.
-  fake.set_clock_ms(65536 + 65510);
+  // ... and 10 ms on the pump runs again, as it does everywhere else.
+  fake.set_clock_ms(65536 + 4);
   EXPECT_EQ(message_pump(), 1);
+  EXPECT_EQ(PUMPSTAMP, 4);
+  fake.set_clock_ms(65536 + 14);
+  EXPECT_EQ(message_pump(), 1);
+  EXPECT_EQ(fake.pumps, 3);
 }
 
 TEST_F(Timing, KeyboardHitsAreReportedOnceAndReset) {

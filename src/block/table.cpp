@@ -10,6 +10,7 @@
 #include "block/block.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "block/commands.h"
@@ -79,7 +80,8 @@ int32_t TABELLESPEICHERN(const char *path, const uint8_t *buffer) {
   const uint64_t size = hard == kSios ? kSiosBufferSize : kZelleBufferSize;
 
   platform::Backend &files = platform::backend();
-  const int32_t fh = files.file_begin_replace(path);
+  const std::string name = files.table_file_name(path);
+  const int32_t fh = files.file_begin_replace(name.c_str());
   if (fh < 0) return -1;
 
   const uint64_t m_count = static_cast<uint32_t>(MESSUNGEN(buffer));

@@ -9,9 +9,13 @@ namespace {
 MessageHandler g_message_handler = nullptr;
 }
 
-void entry_notify() {
+void entry_close_ports() {
   CLOSE_COM();
   for (int i = 0; i < kSlots; ++i) IX_CLOSECOM(i);
+}
+
+void entry_notify() {
+  entry_close_ports();
   // KBHIT without starting keyboard polling: a load must not take the
   // terminal away from the host program.
   platform::backend().take_key_input(false);

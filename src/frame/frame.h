@@ -11,6 +11,10 @@ inline constexpr int32_t kVersion = 122;
 // The closing sequence run at load and unload: the primary port and all
 // eight slots closed, the keyboard state cleared, messages pumped.
 void entry_notify();
+// Its first part alone, the one that is safe where a Windows DLL's entry
+// point runs (under the loader lock): the primary port and the eight slots
+// closed, HARD 0.
+void entry_close_ports();
 
 // Shows text through the message handler; returns 1.
 int32_t MES(const char *text);

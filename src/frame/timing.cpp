@@ -48,9 +48,12 @@ int32_t RC() {
 }
 
 int32_t message_pump() {
-  uint16_t a = static_cast<uint16_t>(timer_ms());
-  uint16_t b = PUMPSTAMP;
-  if (static_cast<int32_t>(a) - static_cast<int32_t>(b) < 10) return 0;
+  // The stamp keeps the low 16 bits of the timer; the distance is taken
+  // modulo 2^16 as well, so that the pump goes on running every 10 ms when
+  // the low bits wrap instead of pausing for a minute.
+  const uint16_t a = static_cast<uint16_t>(timer_ms());
+  const uint16_t since = static_cast<uint16_t>(a - PUMPSTAMP);
+  if (since < 10) return 0;
   platform::backend().pump_messages();
   PUMPSTAMP = static_cast<uint16_t>(timer_ms());
   return 1;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tavio::platform {
 
@@ -137,6 +138,11 @@ public:
   virtual int32_t file_write(int32_t fh, const void *buffer, uint32_t n) = 0;
   virtual bool file_commit(int32_t fh) = 0;
   virtual void file_abandon(int32_t fh) = 0;
+  // The name under which the text table is written, made from the caller's
+  // text. Windows converts it to the OEM code page (CharToOemA), as programs
+  // written for TAVIO32.DLL expect; the caller's text itself never changes.
+  // Elsewhere the name stands as it is.
+  virtual std::string table_file_name(const char *path) { return path; }
 };
 
 // The backend in use. The platform's own backend unless one was installed.

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Runs the Windows test programs of a cross build under Wine, against native
+# device emulators on pseudo-terminals:
+#
+#   scripts/test-wine.sh WINBUILD [NATIVEBUILD] [--figures]
+#
+# WINBUILD holds TAVIO32.DLL, tavio32_wine_test.exe and tavio32_wine_load.exe
+# (cmake/mingw-*.cmake); NATIVEBUILD (default build/) holds tavio32-sim.
+# A fresh Wine prefix in a temporary directory gets COM3..COM6 pointed at the
+# emulators (Sios, Zelle, CompuLab, echo); COM1 (the machine's /dev/ttyS0 in
+# Wine) and COM2 lead nowhere. No display: message boxes return at once,
+# except in the message box check, which runs on a virtual display (xvfb).
+# --figures[=M]: after the tests, timing figures of the DLL under Wine and of
+# the Linux build, against the same emulators; the Sios readout records M x 4
+# values (default 8000, the full buffer: a minute or more in each).
+# Exit status 77: skipped (no Wine for this DLL's word size on this machine).
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+figures=0
+args=()
+for a in "$@"; do
+  case "$a" in
+    --figures) figures=8000 ;;
+    --figures=*) figures="${a#--figures=}" ;;
+    *) args+=("$a") ;;
+  esac
+done
+win="$(cd "${args[0]}" && pwd)"
+native="$(cd "${args[1]:-$repo/build}" && pwd)"
+sim="$native/tavio32-sim"
+[ -x "$sim" ] || { echo "test-wine: no $sim (build the native tools first)"; exit 1; }
+[ -f "$win/TAVIO32.DLL" ] || { echo "test-wine: no $win/TAVIO32.DLL"; exit 1; }
+
+if objdump -f "$win/TAVIO32.DLL" 2>/dev/null | grep -q 'pei-i386'; then
+  bits=32 loader=/usr/lib/wine/wine arch=win32
+else
+  bits=64 loader=/usr/lib/wine/wine64 arch=win64
+fi
+if [ ! -x "$loader" ]; then
+  echo "test-wine: SKIPPED the ${bits}-bit DLL: $loader is not installed"
+  exit 77
+fi
+if ! "$loader" --version >/dev/null 2>&1; then
+  echo "test-wine: SKIPPED the ${bits}-bit DLL: this machine cannot run ${bits}-bit Linux programs ($loader fails)"
+  exit 77
+fi
+
+tmp="$(mktemp -d /tmp/tavio32-wine.XXXXXX)"
+pids=()
+export WINEPREFIX="$tmp/prefix" WINEARCH="$arch" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8 LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  # The wineserver first, while the pseudo-terminals still exist.
+  WINEPREFIX="$tmp/prefix" timeout 20 wineserver -k >/dev/null 2>&1 || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+ms() { echo $(($(date +%s%N) / 1000000)); }
+secs() { local d=$(($(ms) - start)); printf '%d.%d' $((d / 1000)) $((d % 1000 / 100)); }
+start=$(ms)
+timeout 120 "$loader" wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "test-wine: wineboot failed"; exit 1; }
+timeout 60 wineserver -w || true
+mkdir -p "$tmp/scratch"
+serve() { # COM device [options...]
+  local com=$1 device=$2
+  shift 2
+  "$sim" --device "$device" --link "$tmp/$com" --com "${com^^}" --log "$@" >"$tmp/$device.log" 2>&1 &
+  pids+=($!)
+}
+serve com3 sios --din 0x96 --ain 1=77
+serve com4 zelle --din 0x96
+serve com5 compulab --din 0x96
+serve com6 echo
+for com in com3 com4 com5 com6; do
+  for _ in $(seq 100); do [ -L "$tmp/$com" ] && break; sleep 0.05; done
+  ln -sfn "$tmp/$com" "$WINEPREFIX/dosdevices/$com"
+done
+ln -sfn "$tmp/nowhere" "$WINEPREFIX/dosdevices/com1"
+ln -sfn "$tmp/nowhere" "$WINEPREFIX/dosdevices/com2"
+echo "test-wine: ${bits}-bit DLL, prefix ready in $(secs) s"
+
+status=0
+winpath() { echo "Z:${1//\//\\}"; }
+cp "$win/TAVIO32.DLL" "$win/tavio32_wine_test.exe" "$win/tavio32_wine_load.exe" "$tmp/"
+timeout 300 "$loader" "$tmp/tavio32_wine_test.exe" "$(winpath "$tmp")" "$(winpath "$tmp/tavio32_wine_load.exe")" \
+  "$(winpath "$tmp/scratch")" || status=1
+# After the first process has gone the library loads again, and an unload
+# closes the port it left open.
+timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM6 || status=1
+# The version message box, on a virtual display: its caption and text, and
+# that VERSION waits until it is closed.
+if command -v xvfb-run >/dev/null; then
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 120 xvfb-run -a sh -c '"$1" "$2" message; s=$?; wineserver -k; exit $s' sh "$loader" \
+    "$tmp/tavio32_wine_load.exe" 2>/dev/null || status=1
+else
+  echo "test-wine: SKIPPED the message box check: xvfb-run is not installed"
+fi
+if [ "$figures" != 0 ]; then
+  cp "$win/tavio32_figures.exe" "$tmp/"
+  echo "figures: ${bits}-bit DLL under Wine"
+  timeout 600 "$loader" "$tmp/tavio32_figures.exe" COM6 COM3 "$(winpath "$tmp/sios.log")" "$figures" || status=1
+  echo "figures: Linux build ($native)"
+  g++ -O2 -std=c++20 "$repo/tests/win/figures.cpp" -I"$repo/include" -L"$native" -ltavio32 \
+    -Wl,-rpath,"$native" -o "$tmp/figures-linux"
+  # The Linux library's one-process lock is machine-wide: wait while another
+  # program (a test run elsewhere) holds it.
+  for attempt in $(seq 30); do
+    if TAVIO32_COM6="$tmp/com6" TAVIO32_COM3="$tmp/com3" timeout 600 "$tmp/figures-linux" COM6 COM3 "$tmp/sios.log" \
+      "$figures" </dev/null 2>"$tmp/figures.err"; then
+      break
+    fi
+    grep -q "Nonshared DATA segment required" "$tmp/figures.err" && [ "$attempt" -lt 30 ] && { sleep 2; continue; }
+    cat "$tmp/figures.err"
+    status=1
+    break
+  done
+fi
+echo "test-wine: ${bits}-bit DLL under Wine: $([ $status -eq 0 ] && echo passed || echo FAILED) in $(secs) s"
+exit $status

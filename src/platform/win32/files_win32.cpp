@@ -1,0 +1,114 @@
+// Files on Windows. A file is replaced only by a complete one: the writes go
+// to a temporary file in the same directory, moved over the target at commit
+// (MoveFileExA with replace).
+#include "platform/win32/win32_backend.h"
+
+#include <cstdio>
+
+namespace tavio::platform {
+
+int32_t Win32Backend::file_open_read(const char *path) {
+  if (path == nullptr || *path == '\0') return -1;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  const int32_t fh = to_library_handle(file);
+  if (fh < 0) {
+    CloseHandle(file);
+    return -1;
+  }
+  return fh;
+}
+
+int32_t Win32Backend::file_read(int32_t fh, void *buffer, uint32_t n) {
+  if (fh < 0) return -1;
+  auto *out = static_cast<uint8_t *>(buffer);
+  uint32_t done = 0;
+  while (done < n) {
+    DWORD got = 0;
+    if (!ReadFile(to_system_handle(fh), out + done, n - done, &got, nullptr))
+      return done > 0 ? static_cast<int32_t>(done) : -1;
+    if (got == 0) break;
+    done += got;
+  }
+  return static_cast<int32_t>(done);
+}
+
+void Win32Backend::file_close(int32_t fh) {
+  if (fh >= 0) CloseHandle(to_system_handle(fh));
+}
+
+int32_t Win32Backend::file_begin_replace(const char *path) {
+  if (path == nullptr || *path == '\0') return -1;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+  Replacement rep;
+  rep.target = path;
+  // A name of our own beside the target: process id and a counter, created
+  // only if it does not exist yet.
+  static volatile LONG counter = 0;
+  for (int attempt = 0; attempt < 100 && rep.file == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".%lu-%ld.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<long>(InterlockedIncrement(&counter)));
+    rep.temp = rep.target + suffix;
+    rep.file = CreateFileA(rep.temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (rep.file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return -1;
+  }
+  if (rep.file == INVALID_HANDLE_VALUE) return -1;
+  const int32_t fh = to_library_handle(rep.file);
+  if (fh < 0) {
+    CloseHandle(rep.file);
+    DeleteFileA(rep.temp.c_str());
+    return -1;
+  }
+  locked(files_lock_, [&] { return replacements_[fh] = rep, 0; });
+  return fh;
+}
+
+int32_t Win32Backend::file_write(int32_t fh, const void *buffer, uint32_t n) {
+  return locked(files_lock_, [&]() -> int32_t {
+    auto it = replacements_.find(fh);
+    if (it == replacements_.end()) return -1;
+    const auto *in = static_cast<const uint8_t *>(buffer);
+    uint32_t done = 0;
+    while (done < n) {
+      DWORD put = 0;
+      if (!WriteFile(it->second.file, in + done, n - done, &put, nullptr) || put == 0) {
+        it->second.failed = true;
+        return done > 0 ? static_cast<int32_t>(done) : -1;
+      }
+      done += put;
+    }
+    return static_cast<int32_t>(done);
+  });
+}
+
+bool Win32Backend::take_replacement(int32_t fh, Replacement &rep) {
+  return locked(files_lock_, [&] {
+    auto it = replacements_.find(fh);
+    if (it == replacements_.end()) return false;
+    rep = it->second;
+    replacements_.erase(it);
+    return true;
+  });
+}
+
+bool Win32Backend::file_commit(int32_t fh) {
+  Replacement rep;
+  if (!take_replacement(fh, rep)) return false;
+  bool ok = !rep.failed && FlushFileBuffers(rep.file);
+  ok = CloseHandle(rep.file) && ok;
+  if (ok) ok = MoveFileExA(rep.temp.c_str(), rep.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) DeleteFileA(rep.temp.c_str());
+  return ok;
+}
+
+void Win32Backend::file_abandon(int32_t fh) {
+  Replacement rep;
+  if (!take_replacement(fh, rep)) return;
+  CloseHandle(rep.file);
+  DeleteFileA(rep.temp.c_str());
+}
+
+} // namespace tavio::platform

@@ -1,0 +1,123 @@
+// Loads TAVIO32.DLL at run time, for the tests of loading itself.
+//
+//   tavio32_wine_load refused   exit 0 when the load is refused (another
+//                               process holds the library)
+//   tavio32_wine_load cycle COMn  exit 0 when twenty rounds of load, use and
+//                               unload work, a port open at each unload is
+//                               closed by it, and no thread-local storage
+//                               index stays taken
+//   tavio32_wine_load message   exit 0 when VERSION(1) shows its message box
+//                               (needs a display) and waits until it is closed
+#include "wine_support.h"
+
+#include <cstring>
+
+namespace {
+
+using Version = int32_t(__stdcall *)(int32_t);
+
+int refused() {
+  HMODULE dll = LoadLibraryA("TAVIO32.DLL");
+  CHECK(dll == nullptr);
+  if (dll) FreeLibrary(dll);
+  return wt::summary("tavio32_wine_load refused");
+}
+
+int cycle(const char *port) {
+  // The lowest free thread-local storage index before and after: a DLL
+  // that took an index at load (or at first use) and never gave it back
+  // would leave it taken after its unload.
+  // (Measured after the first round: this program's own runtime takes one
+  // for good the first time it needs it.)
+  DWORD first_free = 0;
+  for (int round = 0; round < 20; ++round) {
+    if (round == 1) {
+      first_free = TlsAlloc();
+      TlsFree(first_free);
+    }
+    HMODULE dll = LoadLibraryA("TAVIO32.DLL");
+    CHECK(dll != nullptr);
+    if (!dll) break;
+    auto version = wt::proc<Version>(dll, "VERSION");
+    auto opencom = wt::proc<int32_t(__stdcall *)(char *)>(dll, MAKEINTRESOURCEA(1));
+    auto getcom = wt::proc<int32_t(__stdcall *)()>(dll, MAKEINTRESOURCEA(45));
+    CHECK(version && opencom && getcom);
+    if (version) CHECK_EQ(version(0), 122);
+    if (opencom && getcom) {
+      char mode[32];
+      std::snprintf(mode, sizeof mode, "%s:19200,N,8,2", port);
+      CHECK_EQ(opencom(mode), 1);
+      CHECK(getcom() > 0);
+    }
+    FreeLibrary(dll);
+    // The port is closed by the unload: another open of it now succeeds.
+    char path[32];
+    std::snprintf(path, sizeof path, "\\\\.\\%s", port);
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(h != INVALID_HANDLE_VALUE);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+  const DWORD after = TlsAlloc();
+  TlsFree(after);
+  CHECK_EQ(after, first_free);
+  return wt::summary("tavio32_wine_load cycle");
+}
+
+// The version message is a message box with the library's caption that
+// waits until it is closed: a second thread finds it, reads its text and
+// presses OK.
+struct SeenBox {
+  char text[256] = {};
+  bool found = false;
+};
+
+BOOL CALLBACK collect_text(HWND child, LPARAM out) {
+  char text[256] = {};
+  GetWindowTextA(child, text, sizeof text);
+  if (std::strstr(text, "Version")) std::snprintf(reinterpret_cast<SeenBox *>(out)->text, 256, "%s", text);
+  return TRUE;
+}
+
+DWORD WINAPI close_box(void *arg) {
+  auto *seen = static_cast<SeenBox *>(arg);
+  for (int i = 0; i < 400 && !seen->found; ++i) {
+    HWND box = FindWindowA("#32770", "TAVIO32.DLL V.1.22");
+    if (box) {
+      EnumChildWindows(box, collect_text, reinterpret_cast<LPARAM>(seen));
+      seen->found = true;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    } else {
+      Sleep(50);
+    }
+  }
+  return 0;
+}
+
+int message() {
+  HMODULE dll = LoadLibraryA("TAVIO32.DLL");
+  CHECK(dll != nullptr);
+  auto version = wt::proc<Version>(dll, "VERSION");
+  if (!version) return wt::summary("tavio32_wine_load message");
+  SeenBox seen;
+  HANDLE thread = CreateThread(nullptr, 0, close_box, &seen, 0, nullptr);
+  const double t = wt::now_ms();
+  CHECK_EQ(version(1), 122); // returns when the box is closed
+  const double shown = wt::now_ms() - t;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CHECK(seen.found);
+  CHECK(std::strncmp(seen.text, "Version 1.22\n", 13) == 0);
+  CHECK(shown > 10.0); // it waited for the box to be closed
+  FreeLibrary(dll);
+  return wt::summary("tavio32_wine_load message");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "refused") == 0) return refused();
+  if (argc >= 3 && std::strcmp(argv[1], "cycle") == 0) return cycle(argv[2]);
+  if (argc >= 2 && std::strcmp(argv[1], "message") == 0) return message();
+  std::fprintf(stderr, "usage: tavio32_wine_load refused | cycle COMn | message\n");
+  return 2;
+}
