@@ -2,7 +2,7 @@
 # Installs what building and testing tavio32 needs, where it is missing
 # (Debian/Ubuntu; needs root or sudo for the install).
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev python3)
+packages=(cmake make g++ libgtest-dev python3 libcli11-dev pkg-config python3-pip python3-setuptools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,6 +4,7 @@
 #include "tavio32.h"
 
 #include "block/block.h"
+#include "frame/state.h"
 #include "frame/frame.h"
 #include "hardware/hardware.h"
 #include "serial/port.h"
@@ -123,5 +124,10 @@ int32_t VERSION(int32_t flag) { return tavio::VERSION(flag); }
 int32_t RC(void) { return tavio::RC(); }
 
 void tavio32_set_message_handler(tavio32_message_handler handler) { tavio::set_message_handler(handler); }
+
+void tavio32_set_readout_progress(tavio32_readout_progress progress, void *context) {
+  tavio::READPROGRESS = progress;
+  tavio::READPROGRESSCONTEXT = context;
+}
 
 } // extern "C"
