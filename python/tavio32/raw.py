@@ -8,6 +8,7 @@ letting the library end the interpreter.
 Texts are bytes; buffers that the library fills are ctypes character arrays
 (ctypes.create_string_buffer)."""
 import ctypes
+import glob
 import os
 
 from . import _system
@@ -25,10 +26,10 @@ def _candidates():
     # Next to the package, in the library directory of an installed prefix
     # (PREFIX/lib/python3/dist-packages/tavio32 -> PREFIX/lib), and in the
     # build tree of a source checkout (python/tavio32 -> build).
-    for directory in (_here,
-                      os.path.normpath(os.path.join(_here, "..", "..", "..")),
-                      os.path.normpath(os.path.join(_here, "..", "..", "..", "..")),
-                      os.path.normpath(os.path.join(_here, "..", "..", "build"))):
+    prefix_lib = os.path.normpath(os.path.join(_here, "..", "..", ".."))
+    directories = [_here, prefix_lib] + sorted(glob.glob(os.path.join(prefix_lib, "*-linux-*")))
+    directories.append(os.path.normpath(os.path.join(_here, "..", "..", "build")))
+    for directory in directories:
         for name in names:
             path = os.path.join(directory, name)
             if os.path.exists(path):
