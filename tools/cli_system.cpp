@@ -77,7 +77,7 @@ static std::vector<Holder> lockers_of(const std::string &path) {
     unsigned maj, min;
     unsigned long ino;
     if (std::sscanf(line, "%*s %15s %15s %15s %d %x:%x:%lu", kind, mode, access, &pid, &maj, &min, &ino) == 7 &&
-        ino == st.st_ino && maj == major(st.st_dev) && min == minor(st.st_dev))
+        ino == st.st_ino && maj == major(st.st_dev) && min == minor(st.st_dev) && pid != ::getpid())
       out.push_back({pid_t(pid), process_name(pid_t(pid))});
   }
   std::fclose(f);

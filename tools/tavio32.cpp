@@ -505,6 +505,7 @@ int cmd_monitor(const std::string &port_name, const std::string &settings, bool 
   std::string mode = com(n) + ":" + settings;
   const int32_t fd = IX_OPENCOM(0, mode.data());
   if (fd <= 0) {
+    IX_CLOSECOM(0); // a slot keeps a device whose settings failed open
     problem = open_problem(com(n), m);
     fail(problem.empty() ? "cannot open " + com(n) + " with the settings " + settings +
                                " (baud,parity,data,stop such as 9600,N,8,1)"

@@ -316,6 +316,7 @@ class Port:
         self._slot = free[0]
         mode = ("%s:%s" % (name, settings)).encode()
         if raw.IX_OPENCOM(self._slot, mode) <= 0:
+            raw.IX_CLOSECOM(self._slot)  # a slot keeps a device whose settings failed open
             path = os.environ.get("TAVIO32_" + self.name)
             if path is None:
                 path = _system.port_path(int(name[3])) if self.name[:3] == "COM" and name[3].isdigit() else ""

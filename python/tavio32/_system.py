@@ -92,7 +92,8 @@ def device_holders(path):
                     if (int(inode) == st.st_ino and int(major, 16) == os.major(st.st_dev)
                             and int(minor, 16) == os.minor(st.st_dev)):
                         pid = int(fields[4])
-                        found.append((pid, _process_name(pid)))
+                        if pid != os.getpid():
+                            found.append((pid, _process_name(pid)))
                 except ValueError:
                     continue
     except OSError:
