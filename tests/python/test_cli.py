@@ -3,6 +3,7 @@ interfaces on pseudo-terminals served by tavio32-sim."""
 import csv
 import io
 import os
+import select
 import signal
 import subprocess
 import time
@@ -236,6 +237,57 @@ class Record(WithDevices):
         r = run(["record", "--interface", "sios", "--port", "3", "--measurements", "5", "--channels", "1",
                  "--interval", "1", "--out", self.file("after")], env=clean_environment(COM3=s.path))
         self.assertEqual(r.returncode, 0, r.stderr)
+
+
+def run_on_terminal(args, env, interrupt_after=None):
+    """Runs the command with standard output on a pseudo-terminal; returns
+    the exit status and everything it showed there."""
+    master, slave = os.openpty()
+    p = subprocess.Popen([CLI] + args, env=env, stdout=slave, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    os.close(slave)
+    shown = b""
+    start = time.monotonic()
+    signalled = False
+    while True:
+        if interrupt_after is not None and not signalled and time.monotonic() - start > interrupt_after:
+            p.send_signal(signal.SIGINT)
+            signalled = True
+        r, _, _ = select.select([master], [], [], 0.1)
+        if r:
+            try:
+                data = os.read(master, 4096)
+            except OSError:
+                break
+            if not data:
+                break
+            shown += data
+        elif p.poll() is not None:
+            break
+    p.wait(30)
+    os.close(master)
+    p.stderr.close()
+    return p.returncode, shown
+
+
+class Terminal(WithDevices):
+    def test_live_view_on_a_terminal_until_interrupted(self):
+        status, shown = run_on_terminal(["read", "--channels", "1,2", "--every", "20"], clean_environment(),
+                                        interrupt_after=1.0)
+        self.assertEqual(status, 0)
+        self.assertIn(b"channel 1", shown)
+        self.assertIn(b"\x1b[2A", shown)  # the two lines are redrawn in place
+        self.assertNotIn(b"time_ms", shown)
+
+    def test_progress_bars_while_recording_and_reading(self):
+        s = self.sim("sios")
+        name = self.file("tty")
+        status, shown = run_on_terminal(["record", "--interface", "sios", "--port", "3", "--measurements", "100",
+                                         "--channels", "1", "--interval", "5", "--out", name],
+                                        clean_environment(COM3=s.path))
+        self.assertEqual(status, 0)
+        self.assertIn(b"recording  [", shown)
+        self.assertIn(b"reading    [##############################] 100%  101 of 101 bytes", shown)
+        self.assertTrue(os.path.exists(name + ".svg"))
 
 
 class Monitor(WithDevices):
