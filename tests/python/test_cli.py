@@ -200,6 +200,18 @@ class Record(WithDevices):
                 self.assertEqual(f1.read(), f2.read())
         self.check_svg(self.file("again.svg"), [1, 3], 40)
 
+    def test_sios_trigger_is_sent_and_checked(self):
+        s = self.sim("sios", log=True)
+        env = clean_environment(COM3=s.path)
+        r = run(["record", "--interface", "sios", "--port", "3", "--measurements", "5", "--channels", "1",
+                 "--interval", "2", "--trigger", "5:0", "--out", self.file("t")], env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(119, s.received())  # trigger mode 5
+        r = run(["record", "--interface", "sios", "--port", "3", "--measurements", "5", "--channels", "1",
+                 "--interval", "2", "--trigger", "9:0", "--out", self.file("t")], env=env)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"MODE:VALUE", r.stderr)
+
     def test_zelle_blocks(self):
         s = self.sim("zelle")
         name = self.file("z")
