@@ -17,6 +17,7 @@ it; a second one gets LibraryBusyError naming the holder.
 import ctypes
 import importlib
 import os
+import stat
 import tempfile
 import time
 
@@ -280,13 +281,28 @@ class Recording:
 
 
 def _write_whole(path, data):
-    """Writes the file completely or leaves the old one as it was."""
-    directory = os.path.dirname(os.path.abspath(path))
-    fd, temp = tempfile.mkstemp(dir=directory, prefix=".tavio32-")
+    """Writes the file completely or leaves the old one as it was, as the
+    library does: a symbolic link stays a link, an existing file keeps its
+    permission bits, a name that is no regular file is written in place."""
+    path = os.fspath(path)
+    mode = None
+    if os.path.exists(path):
+        st = os.stat(path)
+        if not stat.S_ISREG(st.st_mode):
+            with _builtin_open(path, "wb") as f:
+                f.write(data)
+            return
+        mode = stat.S_IMODE(st.st_mode)
+        path = os.path.realpath(path)
+    if mode is None:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    fd, temp = tempfile.mkstemp(dir=os.path.dirname(os.path.abspath(path)), prefix=".tavio32-")
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(data)
-        os.chmod(temp, 0o644)
+        os.chmod(temp, mode)
         os.replace(temp, path)
     except BaseException:
         try:

@@ -138,6 +138,13 @@ class Recordings(Devices):
             table = f.read().split(b"\r\n")
         self.assertEqual(table[2], b"0\t%d\t%d\t" % (rec.values[1][0], rec.values[3][0]))
         self.assertEqual(tavio32.raw.GETHARD(), 0)
+        # Saving again through a symbolic link replaces its target and
+        # keeps the target's permission bits.
+        os.chmod(os.path.join(d, "r.csv"), 0o600)
+        os.symlink("r.csv", os.path.join(d, "link.csv"))
+        rec.to_csv(os.path.join(d, "link.csv"))
+        self.assertTrue(os.path.islink(os.path.join(d, "link.csv")))
+        self.assertEqual(os.stat(os.path.join(d, "r.csv")).st_mode & 0o777, 0o600)
 
     def test_zelle_blocks_and_limits(self):
         self.sim("zelle")
