@@ -191,16 +191,25 @@ int cmd_ports() {
   }
   const std::vector<std::string> devices = serial_devices();
   std::printf("\nSerial devices on this machine:%s\n", devices.empty() ? " none found" : "");
-  int next = 1;
+  // Suggest port numbers that lead nowhere now, in order.
+  std::vector<int> free_ports;
+  for (int n = 1; n <= 9; ++n) {
+    struct stat st {};
+    const Mapping m = map_port(n);
+    if (m.path.empty() || (m.path.rfind("rfc2217://", 0) != 0 && ::stat(m.path.c_str(), &st) != 0))
+      free_ports.push_back(n);
+  }
+  size_t next = 0;
   for (const std::string &d : devices) {
     int mapped = 0;
     for (int n = 1; n <= 9 && !mapped; ++n)
       if (map_port(n).path == d) mapped = n;
     if (mapped) {
       std::printf("  %-40s is %s\n", d.c_str(), com(mapped).c_str());
+    } else if (next < free_ports.size()) {
+      std::printf("  %-40s TAVIO32_COM%d=%s\n", d.c_str(), free_ports[next++], d.c_str());
     } else {
-      std::printf("  %-40s TAVIO32_COM%d=%s\n", d.c_str(), next, d.c_str());
-      next = next % 9 + 1;
+      std::printf("  %-40s TAVIO32_COMn=%s (every COM port is taken)\n", d.c_str(), d.c_str());
     }
   }
   return 0;
