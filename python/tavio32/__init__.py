@@ -23,11 +23,12 @@ import time
 
 from . import _system
 from .errors import (LibraryBusyError, LibraryNotFoundError, NotAnsweringError,
-                     PortError, Tavio32Error)
+                     PortError, RecordingInterrupted, Tavio32Error)
 
 __version__ = "1.22"
 __all__ = ["open", "detect", "Interface", "Recording", "Port", "raw", "Tavio32Error",
-           "LibraryBusyError", "LibraryNotFoundError", "PortError", "NotAnsweringError"]
+           "LibraryBusyError", "LibraryNotFoundError", "PortError", "NotAnsweringError",
+           "RecordingInterrupted"]
 
 _builtin_open = open
 
@@ -149,11 +150,13 @@ class Interface:
         if not _raw().AOUT(channel, value):
             raise self._silent()
 
-    def record(self, measurements, channels, interval_ms, blocks=1, trigger=None, wait=True):
+    def record(self, measurements, channels, interval_ms, blocks=1, trigger=None, wait=True, progress=None):
         """Records `blocks` blocks of `measurements` measurements of the
         channels every `interval_ms` ms (Sios, Zelle), waits for the
         recording unless wait=False, reads it back and returns a Recording.
-        trigger=(mode, value) sets a Sios trigger (mode 1 to 6)."""
+        trigger=(mode, value) sets a Sios trigger (mode 1 to 6);
+        progress(done, expected) is called during the readout. Ctrl-C during
+        the readout raises RecordingInterrupted holding what was read."""
         self._check()
         if self.code not in _BUFFER:
             raise Tavio32Error("block recordings work on the Sios and the Zelle, not on the %s" % self.title)
@@ -178,7 +181,34 @@ class Interface:
             if wait:
                 time.sleep(measurements * interval_ms / 1000.0)
         buffer = ctypes.create_string_buffer(size)
-        if raw.BLOCKEIN(buffer, blocks) < 0:
+        state = {"done": 0, "expected": 0, "interrupted": False}
+
+        def hook(done, expected, _context):
+            # Ctrl-C is raised here, between the bytes of the readout.
+            try:
+                state["done"], state["expected"] = done, expected
+                if progress is not None:
+                    progress(done, expected)
+                return 1
+            except KeyboardInterrupt:
+                state["done"], state["expected"] = done, expected
+                state["interrupted"] = True
+                return 0
+
+        callback = raw.READOUT_PROGRESS(hook)
+        raw.lib.tavio32_set_readout_progress(callback, None)
+        try:
+            got = raw.BLOCKEIN(buffer, blocks)
+        finally:
+            raw.lib.tavio32_set_readout_progress(raw.READOUT_PROGRESS(), None)
+        if got < 0:
+            if state["interrupted"] or state["done"] > 0:
+                partial = Recording(buffer.raw[:header + state["done"]], self.code)
+                if state["interrupted"]:
+                    raise RecordingInterrupted(partial, state["done"], state["expected"])
+                error = self._silent()
+                error.recording = partial
+                raise error
             raise self._silent()
         return Recording(buffer.raw[:size], self.code)
 

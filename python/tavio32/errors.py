@@ -26,3 +26,12 @@ class PortError(Tavio32Error):
 
 class NotAnsweringError(Tavio32Error):
     """The interface did not answer."""
+
+
+class RecordingInterrupted(Tavio32Error, KeyboardInterrupt):
+    """Ctrl-C during a readout: .recording holds what was read."""
+
+    def __init__(self, recording, done, expected):
+        self.recording = recording
+        super().__init__("readout interrupted after %d of %d bytes; what was read is in .recording"
+                         % (done, expected))

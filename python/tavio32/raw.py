@@ -105,6 +105,10 @@ for _name, (_res, _args) in SIGNATURES.items():
     _f.argtypes = _args
     globals()[_name] = _f
 
+READOUT_PROGRESS = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int32, ctypes.c_int32, ctypes.c_void_p)
+lib.tavio32_set_readout_progress.restype = None
+lib.tavio32_set_readout_progress.argtypes = [READOUT_PROGRESS, ctypes.c_void_p]
+
 MESSAGE_HANDLER = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_char_p)
 lib.tavio32_set_message_handler.restype = None
 lib.tavio32_set_message_handler.argtypes = [MESSAGE_HANDLER]
@@ -124,4 +128,4 @@ def set_message_handler(fn):
     lib.tavio32_set_message_handler(_handler_ref)
 
 
-__all__ = list(SIGNATURES) + ["lib", "path", "set_message_handler", "SIGNATURES"]
+__all__ = list(SIGNATURES) + ["lib", "path", "set_message_handler", "SIGNATURES", "READOUT_PROGRESS"]

@@ -2,6 +2,7 @@
 emulated by tavio32-sim on pseudo-terminals."""
 import ctypes
 import os
+import signal
 import subprocess
 import sys
 import unittest
@@ -24,12 +25,12 @@ class Devices(unittest.TestCase):
         os.environ.update(clean_environment())
 
     def tearDown(self):
-        tavio32.raw.CLOSECOM()
         for s in self.sims:
             s.stop()
         os.environ.clear()
         os.environ.update(self.saved)
         self.dir.cleanup()
+        tavio32.raw.CLOSECOM()
 
     def sim(self, device, com=3, **kw):
         s = Sim(device, self.dir.path, name="com%d" % com, **kw)
@@ -145,6 +146,26 @@ class Recordings(Devices):
         rec.to_csv(os.path.join(d, "link.csv"))
         self.assertTrue(os.path.islink(os.path.join(d, "link.csv")))
         self.assertEqual(os.stat(os.path.join(d, "r.csv")).st_mode & 0o777, 0o600)
+
+    def test_ctrl_c_during_the_readout_keeps_what_was_read(self):
+        self.sim("sios")
+        seen = []
+
+        def progress(done, expected):
+            seen.append((done, expected))
+            if done == 100:
+                os.kill(os.getpid(), signal.SIGINT)  # a real Ctrl-C, raised between two bytes
+
+        with tavio32.open("sios", 3) as box:
+            with self.assertRaises(tavio32.RecordingInterrupted) as caught:
+                box.record(measurements=2000, channels=[1, 2], interval_ms=1, wait=False, progress=progress)
+            self.assertEqual(seen[0], (1, 4001))
+            partial = caught.exception.recording
+            self.assertIn(len(partial), (50, 51))  # 100 or 101 bytes of two channels
+            self.assertEqual(partial.channels, [1, 2])
+            # The exchange was closed: the interface records again at once.
+            again = box.record(measurements=5, channels=[1], interval_ms=1, wait=False)
+            self.assertEqual(len(again), 5)
 
     def test_zelle_blocks_and_limits(self):
         self.sim("zelle")
