@@ -144,6 +144,13 @@ TAVIO32_API int32_t TAVIO32_CALL TASTE(void);              /* waits for a key, 1
 typedef void (*tavio32_message_handler)(const char *caption, const char *text);
 TAVIO32_API void tavio32_set_message_handler(tavio32_message_handler handler);
 
+/* Installs a hook that BLOCKEIN calls after each data byte it has read, with
+ * the bytes read so far and the bytes expected; a hook that returns 0 stops
+ * the readout (the exchange is closed and BLOCKEIN returns -1, the buffer
+ * holding what was read). Null removes it; the library installs none. */
+typedef int (*tavio32_readout_progress)(int32_t done, int32_t expected, void *context);
+TAVIO32_API void tavio32_set_readout_progress(tavio32_readout_progress progress, void *context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,5 +4,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target tavio32-demo tavio32-sim
-exec ./build/tavio32-demo
+cmake --build build -j"$(nproc)" --target tavio32-demo tavio32-sim tavio32-cli
+./build/tavio32-demo
+exec scripts/demo-cli.sh

@@ -2,7 +2,7 @@
 # Installs what building and testing tavio32 needs, where it is missing
 # (Debian/Ubuntu; needs root or sudo for the install).
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev python3)
+packages=(cmake make g++ libgtest-dev python3 libcli11-dev pkg-config python3-pip python3-setuptools)
 # The Windows DLL: mingw-w64 cross compilers, and Wine to run its tests
 # (wine32 needs the i386 architecture).
 packages+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine32:i386 xvfb xauth)

@@ -77,8 +77,15 @@ int32_t BLOCKEIN(uint8_t *buffer, int32_t blocks) {
   // One byte more than the header's data count, but never past the buffer.
   const int32_t n = DATENMENGE(buffer) & 0xFFFF;
   const int32_t d = std::min(n + 1, size - header);
-  for (int32_t i = 0; i < d; ++i)
+  for (int32_t i = 0; i < d; ++i) {
     if (!request_into(&buffer[header + i])) return -1;
+    // A progress hook that says stop ends the exchange as a complete readout
+    // would, so that the interface is ready for the next command.
+    if (READPROGRESS != nullptr && READPROGRESS(i + 1, d, READPROGRESSCONTEXT) == 0) {
+      SENDE(kClose);
+      return -1;
+    }
+  }
   SENDE(kClose);
   return HARD == kSios ? 17 + d : 10 + d;
 }

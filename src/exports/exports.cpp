@@ -7,6 +7,7 @@
 #include "tavio32.h"
 
 #include "block/block.h"
+#include "frame/state.h"
 #include "frame/frame.h"
 #include "hardware/hardware.h"
 #include "serial/port.h"
@@ -298,6 +299,11 @@ int32_t TAVIO32_CALL RC(void) {
 
 void tavio32_set_message_handler(tavio32_message_handler handler) {
   guarded([&] { tavio::set_message_handler(handler); });
+}
+
+void tavio32_set_readout_progress(tavio32_readout_progress progress, void *context) {
+  tavio::READPROGRESS = progress;
+  tavio::READPROGRESSCONTEXT = context;
 }
 
 } // extern "C"

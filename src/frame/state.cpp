@@ -11,6 +11,8 @@ int32_t DMOUT[kSlots] = {100, 100, 100, 100, 100, 100, 100, 100};
 int32_t DMLEN[kSlots] = {14, 14, 14, 14, 14, 14, 14, 14};
 uint32_t T0 = 0;
 uint16_t PUMPSTAMP = 0;
+ReadoutProgress READPROGRESS = nullptr;
+void *READPROGRESSCONTEXT = nullptr;
 
 void reset_state_for_tests() {
   COM = 0;
@@ -24,6 +26,8 @@ void reset_state_for_tests() {
   }
   T0 = 0;
   PUMPSTAMP = 0;
+  READPROGRESS = nullptr;
+  READPROGRESSCONTEXT = nullptr;
 }
 
 } // namespace tavio

@@ -23,6 +23,12 @@ extern int32_t DMLEN[kSlots]; // bytes that IX_STRREAD reads, per slot
 extern uint32_t T0;           // stopwatch origin, timer ms
 extern uint16_t PUMPSTAMP;    // low 16 bits of the tick count at the last pump
 
+// Readout progress: called by BLOCKEIN after each data byte with the bytes
+// read and expected; returning 0 stops the readout. Null: none (the default).
+using ReadoutProgress = int (*)(int32_t done, int32_t expected, void *context);
+extern ReadoutProgress READPROGRESS;
+extern void *READPROGRESSCONTEXT;
+
 // Puts every variable back to its value at load (tests use it between cases;
 // the library itself initialises statically).
 void reset_state_for_tests();

@@ -1,0 +1,37 @@
+"""Exceptions of the tavio32 package."""
+
+
+class Tavio32Error(Exception):
+    """A failure the library reported."""
+
+
+class LibraryNotFoundError(Tavio32Error):
+    """The shared library could not be loaded."""
+
+
+class LibraryBusyError(Tavio32Error):
+    """Another process has the library loaded; only one at a time can."""
+
+    def __init__(self, pid=None, name=""):
+        self.pid = pid
+        self.name = name
+        who = "process %d (%s)" % (pid, name) if pid else "another process"
+        super().__init__("%s is using the tavio32 library, and only one process at a time "
+                         "can: end it and try again" % who)
+
+
+class PortError(Tavio32Error):
+    """A port could not be opened or used."""
+
+
+class NotAnsweringError(Tavio32Error):
+    """The interface did not answer."""
+
+
+class RecordingInterrupted(Tavio32Error, KeyboardInterrupt):
+    """Ctrl-C during a readout: .recording holds what was read."""
+
+    def __init__(self, recording, done, expected):
+        self.recording = recording
+        super().__init__("readout interrupted after %d of %d bytes; what was read is in .recording"
+                         % (done, expected))

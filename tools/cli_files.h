@@ -1,0 +1,35 @@
+// The tavio32 command's view of a block recording: the values decoded from a
+// block buffer, and the CSV and SVG files written from them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavio::cli {
+
+struct Recording {
+  std::vector<int> channels;           // channel numbers, in buffer order
+  int interval_ms = 0;                 // time between measurements
+  int measurements = 0;                // per block
+  int blocks = 0;                      // blocks the header describes
+  std::vector<std::vector<int>> rows;  // one row per measurement, one value per channel
+  // Time of row i within its block, and its block.
+  double time_ms(size_t i) const { return measurements > 0 ? double(i % measurements) * interval_ms : 0; }
+  int block_of(size_t i) const { return measurements > 0 ? int(i / measurements) : 0; }
+};
+
+// Decodes a block buffer of `size` bytes with a header of `header` bytes.
+// The header fields come from the library's header functions (the caller
+// selects the interface first); rows stop at the end of the buffer.
+Recording decode(const std::vector<char> &buffer, int header);
+
+// Both return false (errno set) when the file could not be written; a file
+// is written under a temporary name and renamed over the target when complete.
+bool write_csv(const Recording &r, const std::string &path);
+bool write_svg(const Recording &r, const std::string &path, const std::string &title);
+
+// Writes `text` to `path` completely or not at all.
+bool write_file(const std::string &path, const std::string &text);
+
+} // namespace tavio::cli
