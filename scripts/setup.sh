@@ -3,6 +3,7 @@
 # (Debian/Ubuntu; needs root or sudo for the install).
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev python3)
+packages+=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
