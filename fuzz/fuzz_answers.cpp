@@ -167,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     }
     case 12: {
-      FUZZ_CHECK(TASTER() == 0 || TASTER() == 1);
+      const int32_t t = TASTER();
+      FUZZ_CHECK(t == 0 || t == 1);
       const int32_t s = STEIN();
       FUZZ_CHECK(s == 0 || s == 1);
       break;
@@ -231,7 +232,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       break;
     }
     case 23: {
-      FUZZ_CHECK(SYSTEMRESET() == 0 || SYSTEMRESET() == 1);
+      const int32_t r = SYSTEMRESET();
+      FUZZ_CHECK(r == 0 || r == 1);
       FLUSHIN();
       FLUSHOUT();
       break;
