@@ -27,7 +27,7 @@ run() {
   name=$(basename "$prog")
   local start=$SECONDS status=0
   (cd "$(dirname "$prog")" &&
-    TAVIO32_SOAK_SECONDS=5 timeout 1200 valgrind --error-exitcode=99 --leak-check=full \
+    TAVIO32_SOAK_SECONDS=5 timeout 900 valgrind --error-exitcode=99 --leak-check=full \
       --errors-for-leak-kinds=definite --num-callers=30 --log-file="$out/$name.%p.valgrind" \
       "$prog" --gtest_filter="-$exclude") >"$out/$name.log" 2>&1 || status=$?
   case $status in
