@@ -9,6 +9,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <set>
 #include <signal.h>
 #include <string>
@@ -133,6 +134,35 @@ TEST(SharedLibrary, UnloadClosesTheOpenPort) {
   EXPECT_EQ(finish(c, &err), 0) << err;
   ::unsetenv("TAVIO32_COM3");
   ::close(master);
+}
+
+// A program that loads and unloads the library again and again (a plug-in
+// host) keeps no memory from one load to the next: what lives as long as the
+// library is not on the heap, where an unload would orphan it.
+TEST(SharedLibrary, RepeatedLoadAndUnloadKeepsNoMemory) {
+  Child c = spawn([] {
+    auto cycle = [] {
+      void *lib = ::dlopen(TAVIO32_LIB, RTLD_NOW);
+      if (!lib) return false;
+      ::dlclose(lib);
+      return true;
+    };
+    for (int i = 0; i < 3; ++i) // the loader's own first-time allocations
+      if (!cycle()) return 10;
+    const size_t before = ::mallinfo2().uordblks;
+    for (int i = 0; i < 50; ++i)
+      if (!cycle()) return 11;
+    const size_t after = ::mallinfo2().uordblks;
+    // The loader itself keeps a few dozen bytes per load; a backend left on
+    // the heap would be some 200.
+    if (after > before + 50 * 100) {
+      std::fprintf(stderr, "heap grew by %zu bytes over 50 loads\n", after - before);
+      return 12;
+    }
+    return 0;
+  });
+  std::string err;
+  EXPECT_EQ(finish(c, &err), 0) << err;
 }
 
 TEST(SharedLibrary, OneProcessAtATime) {

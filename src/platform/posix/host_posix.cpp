@@ -124,11 +124,13 @@ void restore_terminal() {
 // closing sequence runs from the library's destructor, which at process exit
 // comes after the C++ runtime has already run the destructors of statics
 // (and under dlclose before them), so nothing it reaches may depend on that
-// order. It is built in the library's own static storage rather than on the
-// heap, so that unloading the library leaves no allocation behind.
+// order. It is built in storage of the library's own rather than on the
+// heap, so that an unload leaves nothing behind (a host that loads and
+// unloads the library again and again would otherwise lose a backend each
+// time); its port table is empty by then.
 Backend &native_backend() {
   alignas(PosixBackend) static unsigned char storage[sizeof(PosixBackend)];
-  static PosixBackend *const instance = new (storage) PosixBackend;
+  static PosixBackend *const instance = ::new (storage) PosixBackend;
   return *instance;
 }
 
