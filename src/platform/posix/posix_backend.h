@@ -4,7 +4,12 @@
 #include "platform/platform.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
+
+namespace tavio::net {
+class NetworkPort;
+}
 
 namespace tavio::platform {
 
@@ -25,6 +30,14 @@ public:
   bool set_break(Handle h, bool on) override;
   bool modem_status(Handle h, uint32_t *bits) override;
 
+  // Network connections (socket_posix.cpp).
+  int32_t net_connect(const char *host, uint16_t port, uint32_t timeout_ms) override;
+  int32_t net_send(int32_t c, const void *data, uint32_t n) override;
+  int32_t net_receive(int32_t c, void *data, uint32_t n) override;
+  int net_wait(int32_t c, bool want_write, uint64_t deadline_ns) override;
+  void net_shutdown(int32_t c) override;
+  void net_close(int32_t c) override;
+
   uint64_t now_ns() override;
   void sleep_ns(uint64_t ns) override;
   bool keyboard_present() override;
@@ -44,7 +57,12 @@ public:
 private:
   struct Port {
     Timeouts timeouts;
+    std::shared_ptr<net::NetworkPort> network; // set for a network port
   };
+  // Network ports (socket_posix.cpp): opens one for an rfc2217:// path, and
+  // finds the one behind a handle (null for a local line).
+  Handle open_network(const char *path);
+  std::shared_ptr<net::NetworkPort> network(Handle h);
   // Ports this backend opened; every operation on another handle fails.
   bool lookup(Handle h, Timeouts *timeouts);
   std::mutex ports_mutex_;
