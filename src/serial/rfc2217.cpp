@@ -154,21 +154,30 @@ int32_t NetworkPort::connect(pf::Backend &b, const char *path) {
   return b.net_connect(host.c_str(), port, kConnectMs);
 }
 
-NetworkPort::NetworkPort(pf::Backend &b, int32_t connection) : b_(b), s_(connection) {
+NetworkPort::NetworkPort(pf::Backend &b, int32_t connection) : b_(b), s_(connection) {}
+
+bool NetworkPort::start() {
+  std::lock_guard<std::mutex> lock(mutex_);
   // Asked for at once: binary both ways, no go-ahead, and the com port
   // option. Answers to these settle the option without a reply, so that no
   // option is ever acknowledged twice.
   const uint8_t offer[] = {kIac, kWill, kOptBinary, kIac, kDo, kOptBinary, kIac, kWill, kOptSga,
                            kIac, kDo,   kOptSga,    kIac, kWill, kOptComPort};
-  pending_out_.assign(offer, offer + sizeof offer);
+  std::vector<uint8_t> out(offer, offer + sizeof offer);
   us_[kOptBinary] = us_[kOptSga] = us_[kOptComPort] = Q::WantYes;
   them_[kOptBinary] = them_[kOptSga] = Q::WantYes;
   // The modem lines are reported whenever they change.
   const uint8_t all = 0xFF;
-  com_port_command(kSetModemstateMask, &all, 1, pending_out_);
-  std::vector<uint8_t> out;
-  out.swap(pending_out_);
-  send_all(out, after_ms(now(), kSettingsWaitMs), nullptr);
+  com_port_command(kSetModemstateMask, &all, 1, out);
+  uint64_t deadline = after_ms(now(), kSettingsWaitMs);
+  if (!send_all(out, deadline, nullptr)) return false;
+  // A rate of 0 asks for the one in effect.
+  const uint8_t query[4] = {0, 0, 0, 0};
+  if (!request(kSetBaudrate, query, 4, deadline) || !await_reply(kSetBaudrate, deadline)) return false;
+  const uint8_t *a = answer_[kSetBaudrate];
+  uint32_t rate = uint32_t(a[0]) << 24 | uint32_t(a[1]) << 16 | uint32_t(a[2]) << 8 | a[3];
+  if (pf::is_supported_baud(rate)) config_.baud = rate;
+  return true;
 }
 
 NetworkPort::~NetworkPort() { close(); }

@@ -102,6 +102,10 @@ public:
   NetworkPort(const NetworkPort &) = delete;
   NetworkPort &operator=(const NetworkPort &) = delete;
 
+  // Negotiates the options and asks for the line's rate: an open succeeds
+  // only when the server has the device open for this connection (a busy
+  // server answers with a text and closes, or not at all).
+  bool start();
   int32_t handle() const { return s_; }
   // Ends the connection: the server's side is waited for (bounded), so that
   // the device is free again when close returns.

@@ -40,6 +40,16 @@ class PtySerial(serial.Serial):
     cd = property(lambda self: False)
 
 
+class Connection:
+    """The client's socket as PortManager writes to it."""
+
+    def __init__(self, sock):
+        self.sock = sock
+
+    def write(self, data):
+        self.sock.sendall(data)
+
+
 def serve(device, port):
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -49,7 +59,7 @@ def serve(device, port):
         conn, _ = listener.accept()
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         line = PtySerial(device, timeout=0)
-        manager = serial.rfc2217.PortManager(line, conn)
+        manager = serial.rfc2217.PortManager(line, Connection(conn))
         try:
             while True:
                 ready, _, _ = select.select([conn, line.fileno()], [], [], 0.05)

@@ -145,6 +145,10 @@ Handle PosixBackend::open_network(const char *path) {
     return kInvalidHandle;
   }
   auto port = std::make_shared<net::NetworkPort>(*this, c);
+  if (!port->start()) {
+    port->close();
+    return kInvalidHandle;
+  }
   std::lock_guard<std::mutex> lock(ports_mutex_);
   ports_[c] = Port{Timeouts{100, 1, 100, 1, 100}, port};
   port->set_timeouts(ports_[c].timeouts);
