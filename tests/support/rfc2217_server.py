@@ -59,8 +59,8 @@ def serve(device, port):
         conn, _ = listener.accept()
         conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         line = PtySerial(device, timeout=0)
-        manager = serial.rfc2217.PortManager(line, Connection(conn))
         try:
+            manager = serial.rfc2217.PortManager(line, Connection(conn))
             while True:
                 ready, _, _ = select.select([conn, line.fileno()], [], [], 0.05)
                 if line.fileno() in ready:
