@@ -3,6 +3,8 @@
 # (Debian/Ubuntu; needs root or sudo for the install).
 set -euo pipefail
 packages=(cmake make g++ libgtest-dev python3)
+# Network ports: the RFC 2217 servers the tests run against.
+packages+=(ser2net python3-serial)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,6 +17,9 @@
 
 namespace tavio::test {
 
+using emu::free_port;
+using emu::NetServer;
+
 // Points TAVIO32_COM1..COM9 nowhere, so that no test touches /dev/ttyS*.
 void no_devices();
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-namespace tavio::test {
+namespace tavio::emu {
 
 uint16_t free_port() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -134,4 +134,4 @@ void NetServer::kill() {
 
 std::string NetServer::url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
 
-} // namespace tavio::test
+} // namespace tavio::emu

@@ -1,6 +1,7 @@
-// RFC 2217 servers in front of a pseudo-terminal, for the network port
-// tests: Debian's ser2net, and pyserial's PortManager as a second,
-// independent one. Each runs as a child process on a free loopback port.
+// RFC 2217 servers in front of a pseudo-terminal, for network port tests
+// and benchmarks: Debian's ser2net, and pyserial's PortManager
+// (rfc2217_server.py) as a second, independent one. Each runs as a child
+// process on a free loopback port and ends with the program that started it.
 #pragma once
 
 #include <sys/types.h>
@@ -9,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace tavio::test {
+namespace tavio::emu {
 
 class NetServer {
 public:
@@ -43,4 +44,4 @@ uint16_t free_port();
 // Whether something listens on 127.0.0.1:port, waiting up to timeout_ms.
 bool wait_listening(uint16_t port, int timeout_ms);
 
-} // namespace tavio::test
+} // namespace tavio::emu
