@@ -392,7 +392,9 @@ TEST_F(NetworkPort, LinesAndBreakGoAsControlRequests) {
   EXPECT_EQ(TXD(1), 1);
   EXPECT_EQ(TXD(0), 1);
   std::vector<Bytes> cmds = s.commands();
-  std::vector<Bytes> sent(cmds.begin() + static_cast<std::ptrdiff_t>(before), cmds.end());
+  std::vector<Bytes> sent;
+  for (size_t i = before; i < cmds.size(); ++i)
+    if (cmds[i][0] == 5) sent.push_back(cmds[i]);
   EXPECT_EQ(sent, (std::vector<Bytes>{{5, 11}, {5, 9}, {5, 5}, {5, 6}}));
 }
 

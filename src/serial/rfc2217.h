@@ -88,9 +88,6 @@ public:
   // acknowledgement of the line settings.
   static constexpr uint32_t kConnectMs = 3000;
   static constexpr uint32_t kSettingsWaitMs = 2000;
-  // How long a line-control request waits for its answer. Servers that do
-  // not answer one (ser2net on a pseudo-terminal) are not waited for again.
-  static constexpr uint32_t kControlWaitMs = 150;
   // How long a close waits for the server to end its side.
   static constexpr uint32_t kCloseWaitMs = 500;
 
@@ -162,7 +159,6 @@ private:
   static constexpr size_t kReplyKeys = 24;
   bool answered_[kReplyKeys] = {};
   uint8_t answer_[kReplyKeys][4] = {};
-  bool controls_unanswered_ = false;
   uint8_t modem_state_ = 0;
 };
 
