@@ -78,6 +78,13 @@ private:
   std::map<int32_t, Replacement> replacements_;
 };
 
+// Shared by the backend's serial and network parts (serial_posix.cpp): the
+// monotonic clock in ns, and a wait until fd is ready for events or the
+// deadline (on that clock; ~0 for none) passes: the revents, 0 at the
+// deadline, -1 on a poll error.
+uint64_t mono_ns();
+int wait_ready(int fd, short events, uint64_t deadline);
+
 // Maps a device name to the path to open, following the TAVIO32_<NAME>
 // override and the COM1..COM9 -> /dev/ttyS0..8 rule. False: no such device.
 bool device_path(const char *name, char *path, unsigned size);

@@ -47,6 +47,8 @@ uint32_t speed_baud(speed_t code) {
   return 0;
 }
 
+} // namespace
+
 uint64_t mono_ns() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -82,8 +84,6 @@ int wait_ready(int fd, short events, uint64_t deadline) {
     return p.revents;
   }
 }
-
-} // namespace
 
 bool device_path(const char *name, char *path, unsigned size) {
   char upper[8] = {};

@@ -12,7 +12,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "serial/rfc2217.h"
@@ -20,36 +19,6 @@
 namespace tavio::platform {
 
 namespace {
-
-uint64_t mono_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
-}
-
-// Waits for events on fd until the deadline: the revents, 0 at the
-// deadline, -1 on failure.
-int poll_until(int fd, short events, uint64_t deadline) {
-  while (true) {
-    pollfd p{fd, events, 0};
-    int r;
-    if (deadline == kNetForever) {
-      r = ::poll(&p, 1, -1);
-    } else {
-      uint64_t now = mono_ns();
-      if (now >= deadline) return 0;
-      uint64_t left = deadline - now;
-      timespec ts{static_cast<time_t>(left / 1000000000ull), static_cast<long>(left % 1000000000ull)};
-      r = ::ppoll(&p, 1, &ts, nullptr);
-    }
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) continue; // the deadline is checked above
-    return p.revents;
-  }
-}
 
 // A non-blocking connection attempt to one address, bounded by the deadline.
 int connect_one(const addrinfo *a, uint64_t deadline) {
@@ -65,7 +34,7 @@ int connect_one(const addrinfo *a, uint64_t deadline) {
   do r = ::connect(fd, a->ai_addr, a->ai_addrlen);
   while (r < 0 && errno == EINTR);
   if (r < 0 && errno == EINPROGRESS) {
-    int ev = poll_until(fd, POLLOUT, deadline);
+    int ev = wait_ready(fd, POLLOUT, deadline);
     int err = 0;
     socklen_t len = sizeof err;
     if (ev > 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0) r = 0;
@@ -132,7 +101,7 @@ int32_t PosixBackend::net_receive(int32_t c, void *data, uint32_t n) {
 }
 
 int PosixBackend::net_wait(int32_t c, bool want_write, uint64_t deadline_ns) {
-  int ev = poll_until(c, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), deadline_ns);
+  int ev = wait_ready(c, static_cast<short>(POLLIN | (want_write ? POLLOUT : 0)), deadline_ns);
   if (ev <= 0) return ev;
   if (ev & POLLNVAL) return -1;
   int mask = 0;
