@@ -74,7 +74,7 @@ def serve(device, port):
                     out = b"".join(manager.filter(data))
                     if out:
                         line.write(out)
-        except (OSError, serial.SerialException):
+        except Exception:  # a setting the line refused, a client gone: end this connection
             pass
         finally:
             line.close()

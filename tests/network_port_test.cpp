@@ -483,6 +483,27 @@ TEST_F(NetworkPort, AKilledSer2netFailsTransfersAtOnce) {
   EXPECT_EQ(OPENCOM(m.data()), 0); // refused now
 }
 
+TEST_F(NetworkPort, EverySettingReachesTheLineBehindSer2net) {
+  emu::PtyLink &link = attach_new<emu::EchoDevice>(4);
+  NetServer server(NetServer::Kind::Ser2net, link.slave_path());
+  use(server.url(), 4);
+  struct Row {
+    const char *settings;
+    uint32_t baud;
+    int stop_bits; // as the pty shows them (it keeps 8 bits without parity)
+  } rows[] = {{"9600,E,7,1", 9600, 1},   {"19200,O,8,2", 19200, 2},   {"115200,M,8,1", 115200, 1},
+              {"38400,S,8,2", 38400, 2}, {"1200,N,5,1.5", 1200, 2},   {"57600,N,8,1,x", 57600, 1},
+              {"4800,N,8,2,p", 4800, 2}, {"baud=921600 parity=N data=8 stop=1", 921600, 1}};
+  for (const Row &r : rows) {
+    std::string m = mode(4, r.settings);
+    EXPECT_EQ(OPENCOM(m.data()), 1) << r.settings;
+    EXPECT_EQ(link.line().baud, r.baud) << r.settings;
+    EXPECT_EQ(link.line().stop_bits, r.stop_bits) << r.settings;
+    EXPECT_EQ(SENDBYTE(0x55), 1);
+    EXPECT_EQ(READBYTE(), 0x55) << r.settings;
+  }
+}
+
 TEST_F(NetworkPort, AddressesThatLeadNowhereFailAtOnce) {
   uint16_t closed = free_port();
   const std::string cases[] = {

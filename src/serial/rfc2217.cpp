@@ -384,7 +384,9 @@ bool NetworkPort::set_config(const pf::LineConfig &c) {
   case pf::Parity::Mark: parity = 4; break;
   case pf::Parity::Space: parity = 5; break;
   }
-  uint8_t stop = c.stop_bits == pf::StopBits::One ? 1 : c.stop_bits == pf::StopBits::Two ? 2 : 3;
+  // 1.5 stop bits exist only with 5 data bits, where servers on termios
+  // (ser2net, pyserial) know them as "2" and leave the value 3 unanswered.
+  uint8_t stop = c.stop_bits == pf::StopBits::One ? 1 : 2;
   uint8_t flow = c.cts_handshake ? kControlHardware : c.xon_xoff ? kControlXonXoff : kControlNoFlow;
   struct Item {
     uint8_t command;
