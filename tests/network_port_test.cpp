@@ -34,6 +34,8 @@ public:
   int answer_delay_ms = 0;
   bool echo = false;
   bool close_after_greeting = false;
+  // While set, the server reads nothing (its receive buffer fills up).
+  std::atomic<bool> paused{false};
   Bytes greeting = {IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 0, IAC, DO, 0, IAC, DO, 44};
 
   // How a com port command is answered, by its code: never, or with this
@@ -127,6 +129,10 @@ private:
         out.swap(out_);
       }
       if (!out.empty()) ::send(c, out.data(), out.size(), MSG_NOSIGNAL);
+      if (paused) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        continue;
+      }
       pollfd p{c, POLLIN, 0};
       if (::poll(&p, 1, 5) != 1) continue;
       uint8_t buf[4096];
@@ -331,6 +337,34 @@ TEST_F(NetworkPort, TelnetCommandsInsideDataAreFilteredAndEvery255Passes) {
   EXPECT_EQ(std::string(in, 4), std::string(text, 4));
   Bytes d = s.data();
   EXPECT_EQ(Bytes(d.end() - 4, d.end()), (Bytes{0xff, 0xfe, 0xff, 0xf0}));
+}
+
+TEST_F(NetworkPort, NegotiationDuringALongWriteNeverLandsInsideIt) {
+  FakeServer s;
+  open_on(s);
+  ASSERT_EQ(TIMEOUT(20000), 100);
+  // Far more than the connection holds: the write waits for the server,
+  // which meanwhile offers an option the client must answer.
+  // (One byte ahead of the 255s puts the connection's chunk boundaries in
+  // the middle of their doubled form.)
+  std::string big = "A" + std::string(8u << 20, '\xff');
+  s.paused = true;
+  std::thread server_side([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    s.send({IAC, WILL, 1});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    s.paused = false;
+  });
+  EXPECT_EQ(SENDSTRING(big.data()), static_cast<int32_t>(big.size()));
+  server_side.join();
+  for (int i = 0; i < 1000 && s.data().size() < big.size(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Bytes d = s.data();
+  EXPECT_EQ(d.size(), big.size());
+  ASSERT_FALSE(d.empty());
+  EXPECT_EQ(d[0], 'A');
+  EXPECT_TRUE(std::all_of(d.begin() + 1, d.end(), [](uint8_t b) { return b == 0xff; }));
+  EXPECT_EQ(count(s.raw(), {IAC, 254, 1}), 1u); // DONT ECHO, once, after the data
 }
 
 TEST_F(NetworkPort, ProtocolTrafficNeverCountsAsDataForATimeOut) {

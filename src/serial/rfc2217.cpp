@@ -204,6 +204,11 @@ void NetworkPort::close() {
 bool NetworkPort::send_all(const std::vector<uint8_t> &out, uint64_t deadline, size_t *sent) {
   size_t done = 0;
   bool ok = true;
+  // Answers to the server's negotiation that come up meanwhile wait until
+  // this stream is out whole: they must not land inside an escape or a
+  // subnegotiation of it.
+  bool outer = !sending_;
+  sending_ = true;
   while (done < out.size()) {
     if (closed_) {
       ok = false;
@@ -231,7 +236,13 @@ bool NetworkPort::send_all(const std::vector<uint8_t> &out, uint64_t deadline, s
     }
     if (!(ev & pf::kNetWritable) && !room) b_.sleep_ns(kNsPerMs); // wait for the reader
   }
+  if (outer) sending_ = false;
   if (sent) *sent = done;
+  if (ok && outer && !pending_out_.empty()) {
+    std::vector<uint8_t> answers;
+    answers.swap(pending_out_);
+    ok = send_all(answers, deadline, nullptr);
+  }
   return ok;
 }
 
@@ -244,7 +255,7 @@ bool NetworkPort::take_input(uint64_t deadline) {
     if (r > 0) {
       decode(raw, static_cast<size_t>(r));
       first = false;
-      if (!pending_out_.empty()) {
+      if (!pending_out_.empty() && !sending_) {
         std::vector<uint8_t> out;
         out.swap(pending_out_);
         if (!send_all(out, after_ms(now(), kSettingsWaitMs), nullptr)) return false;

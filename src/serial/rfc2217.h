@@ -150,6 +150,7 @@ private:
   Q us_[256] = {};   // options on our side
   Q them_[256] = {}; // options on the server's side
   std::vector<uint8_t> pending_out_; // negotiation answers not sent yet
+  bool sending_ = false;             // inside send_all
   std::deque<uint8_t> data_;         // received data not read yet
   uint64_t last_data_ns_ = 0;
   bool closed_ = false;       // the connection has ended
