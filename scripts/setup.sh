@@ -7,6 +7,8 @@ packages=(cmake make g++ libgtest-dev python3 libcli11-dev pkg-config python3-pi
 # (wine32 needs the i386 architecture).
 packages+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine32:i386 xvfb xauth)
 packages+=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
+# Network ports: the RFC 2217 servers the tests run against.
+packages+=(ser2net python3-serial)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

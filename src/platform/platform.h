@@ -68,6 +68,12 @@ inline constexpr uint32_t kModemDsr = 0x20;
 inline constexpr uint32_t kModemRing = 0x40;
 inline constexpr uint32_t kModemRlsd = 0x80;
 
+// Network connection results (Backend::net_*).
+inline constexpr int32_t kNetNothing = -2;
+inline constexpr int kNetReadable = 1;
+inline constexpr int kNetWritable = 2;
+inline constexpr uint64_t kNetForever = ~0ull;
+
 class Backend {
 public:
   virtual ~Backend() = default;
@@ -101,6 +107,28 @@ public:
   virtual bool escape(Handle h, LineCode code) = 0;
   virtual bool set_break(Handle h, bool on) = 0;
   virtual bool modem_status(Handle h, uint32_t *bits) = 0;
+
+  // --- network connections: the byte transport of network ports ---
+  // (Defaults for backends without them: every connection fails.)
+  // Connects to host (a name, or a numeric IPv4/IPv6 address) and port
+  // within timeout_ms: a handle of 3 or more, or -1 at once when the host
+  // is unknown or the connection is refused.
+  virtual int32_t net_connect(const char *, uint16_t, uint32_t) { return -1; }
+  // Sends up to n bytes without waiting: the count taken (0 when nothing
+  // can be taken now), or -1 when the connection failed.
+  virtual int32_t net_send(int32_t, const void *, uint32_t) { return -1; }
+  // Receives up to n bytes without waiting: the count, kNetNothing when
+  // nothing is waiting, 0 when the peer has ended the connection, -1 when
+  // it failed.
+  virtual int32_t net_receive(int32_t, void *, uint32_t) { return -1; }
+  // Waits until the connection has input (or an end) to read, or, with
+  // want_write, can take output, or until deadline_ns (on the now_ns clock;
+  // kNetForever for none). A mask of kNetReadable and kNetWritable, 0 at
+  // the deadline, -1 on failure.
+  virtual int net_wait(int32_t, bool, uint64_t) { return -1; }
+  // Ends sending: the peer reads the end of the stream.
+  virtual void net_shutdown(int32_t) {}
+  virtual void net_close(int32_t) {}
 
   // --- host ---
   // Monotonic clock in nanoseconds; the millisecond timer is derived from it.

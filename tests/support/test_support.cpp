@@ -35,6 +35,7 @@ void LibraryTest::TearDown() {
   entry_notify();
   reset_state_for_tests();
   set_message_handler(nullptr);
+  servers_.clear();
   links_.clear();
   no_devices();
 }
@@ -43,6 +44,11 @@ emu::PtyLink &LibraryTest::attach(int com, std::unique_ptr<emu::Device> device) 
   links_.push_back(std::make_unique<emu::PtyLink>(std::move(device)));
   std::string name = "COM" + std::to_string(com);
   links_.back()->bind(name.c_str());
+  NetServer::Kind kind;
+  if (NetServer::from_environment(kind)) {
+    servers_.push_back(std::make_unique<NetServer>(kind, links_.back()->slave_path()));
+    ::setenv(("TAVIO32_" + name).c_str(), servers_.back()->url().c_str(), 1);
+  }
   return *links_.back();
 }
 

@@ -11,10 +11,14 @@
 #include <vector>
 
 #include "devices.h"
+#include "net_servers.h"
 #include "pty_link.h"
 #include "tavio32.h"
 
 namespace tavio::test {
+
+using emu::free_port;
+using emu::NetServer;
 
 // Points TAVIO32_COM1..COM9 nowhere, so that no test touches /dev/ttyS*.
 void no_devices();
@@ -28,7 +32,9 @@ protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Creates a device on a pty and binds COM<com> to it.
+  // Creates a device on a pty and binds COM<com> to it: directly, or, when
+  // TAVIO32_TEST_SERVER names one, through an RFC 2217 server in front of
+  // the pty, so that the same tests run over a network port.
   emu::PtyLink &attach(int com, std::unique_ptr<emu::Device> device);
   template <class D, class... A> emu::PtyLink &attach_new(int com, A &&...args) {
     return attach(com, std::make_unique<D>(std::forward<A>(args)...));
@@ -39,6 +45,7 @@ protected:
   void open_primary(int com, const char *settings = "19200,N,8,2");
 
   std::vector<std::unique_ptr<emu::PtyLink>> links_;
+  std::vector<std::unique_ptr<NetServer>> servers_; // stop before links_
 };
 
 // Milliseconds between two received bytes.

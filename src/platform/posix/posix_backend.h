@@ -4,8 +4,13 @@
 #include "platform/platform.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+
+namespace tavio::net {
+class NetworkPort;
+}
 
 namespace tavio::platform {
 
@@ -27,6 +32,14 @@ public:
   bool set_break(Handle h, bool on) override;
   bool modem_status(Handle h, uint32_t *bits) override;
 
+  // Network connections (socket_posix.cpp).
+  int32_t net_connect(const char *host, uint16_t port, uint32_t timeout_ms) override;
+  int32_t net_send(int32_t c, const void *data, uint32_t n) override;
+  int32_t net_receive(int32_t c, void *data, uint32_t n) override;
+  int net_wait(int32_t c, bool want_write, uint64_t deadline_ns) override;
+  void net_shutdown(int32_t c) override;
+  void net_close(int32_t c) override;
+
   uint64_t now_ns() override;
   void sleep_ns(uint64_t ns) override;
   bool keyboard_present() override;
@@ -46,7 +59,12 @@ public:
 private:
   struct Port {
     Timeouts timeouts;
+    std::shared_ptr<net::NetworkPort> network; // set for a network port
   };
+  // Network ports (socket_posix.cpp): opens one for an rfc2217:// path, and
+  // finds the one behind a handle (null for a local line).
+  Handle open_network(const char *path);
+  std::shared_ptr<net::NetworkPort> network(Handle h);
   // Ports this backend opened; every operation on another handle fails.
   bool lookup(Handle h, Timeouts *timeouts);
   std::mutex ports_mutex_;
@@ -65,6 +83,13 @@ private:
   std::mutex files_mutex_;
   std::map<int32_t, Replacement> replacements_;
 };
+
+// Shared by the backend's serial and network parts (serial_posix.cpp): the
+// monotonic clock in ns, and a wait until fd is ready for events or the
+// deadline (on that clock; ~0 for none) passes: the revents, 0 at the
+// deadline, -1 on a poll error.
+uint64_t mono_ns();
+int wait_ready(int fd, short events, uint64_t deadline);
 
 // Maps a device name to the path to open, following the TAVIO32_<NAME>
 // override and the COM1..COM9 -> /dev/ttyS0..8 rule. False: no such device.
