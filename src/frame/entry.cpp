@@ -32,7 +32,7 @@ int32_t MES(const char *text) {
 }
 
 int32_t VERSION(int32_t flag) {
-  if (flag != 0) MES("Version 1.22\ntavio32 for Linux: serial ports and measurement interfaces");
+  if (flag != 0) MES("Version 1.22\ntavio32: serial ports and measurement interfaces");
   return kVersion;
 }
 
