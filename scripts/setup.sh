@@ -1,25 +1,115 @@
 #!/usr/bin/env bash
-# Installs what building and testing tavio32 needs, where it is missing
-# (Debian/Ubuntu; needs root or sudo for the install).
+# Installs what a purpose needs, where it is missing (Debian/Ubuntu; the
+# install needs root or sudo):
+#
+#   scripts/setup.sh demo   the demo: compiler, CMake and the programs' libraries
+#   scripts/setup.sh test   the tests (scripts/test.sh): the demo's packages, the
+#                           test tools, the Windows cross build and Wine
+#   scripts/setup.sh ci     the tests, the fuzzers and valgrind (.ci/run)
+#   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
+#
+# A run with nothing required missing installs nothing and fetches nothing;
+# the optional packages are tried along with required ones, or with
+# --optional.
+#
+# A package list that cannot be fetched (a mirror caught mid-sync) is named
+# in one line and the others are used. 32-bit Wine is optional: where it
+# cannot be installed the 32-bit DLL is still built and checked, and its
+# Wine tests are skipped.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev python3 libcli11-dev pkg-config python3-pip python3-setuptools)
-# The Windows DLL: mingw-w64 cross compilers, and Wine to run its tests
-# (wine32 needs the i386 architecture).
-packages+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 wine32:i386 xvfb xauth)
-packages+=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
-# Network ports: the RFC 2217 servers the tests run against.
-packages+=(ser2net python3-serial)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+
+# --- the lists, one per purpose -------------------------------------------
+demo_packages=(cmake make g++ pkg-config libcli11-dev)
+test_packages=(
+  libgtest-dev python3 python3-pip python3-setuptools # the suites, the package's install test
+  ser2net python3-serial                               # network ports: the RFC 2217 servers
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # the Windows DLL
+  wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
+)
+ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
+# Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
+optional_i386=(wine32:i386)
+
+say() { echo "setup: $*"; }
+
+list=0 try_optional=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --list) list=1 ;;
+    --optional) try_optional=1 ;;
+    *) break ;;
+  esac
+  shift
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-echo "installing: ${missing[*]}"
+purpose=${1:-test}
+case "$purpose" in
+  demo) wanted=("${demo_packages[@]}") ;;
+  test) wanted=("${demo_packages[@]}" "${test_packages[@]}") ;;
+  ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci" >&2; exit 2 ;;
+esac
+optional=()
+if [ "$purpose" != demo ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+  optional=("${optional_i386[@]}")
+fi
+if [ "$list" = 1 ]; then
+  printf '%s\n' "${wanted[@]}" "${optional[@]}"
+  exit 0
+fi
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+missing=()
+for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ] && exit 0
+want_optional=()
+for p in "${optional[@]}"; do installed "$p" || want_optional+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && exit 0
+
 run=()
 [ "$(id -u)" -eq 0 ] || run=(sudo)
 export DEBIAN_FRONTEND=noninteractive
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${run[@]}" dpkg --add-architecture i386
+
+# The i386 architecture, only for the optional packages, taken out again
+# below if nothing of it gets installed.
+added_i386=0
+if [ ${#want_optional[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if "${run[@]}" dpkg --add-architecture i386; then
+    added_i386=1
+  else
+    say "the i386 architecture cannot be added: no 32-bit Wine, the 32-bit DLL's Wine tests will be skipped"
+    want_optional=()
+  fi
 fi
-"${run[@]}" apt-get update -q
-"${run[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# Package lists: a list that fails (a mirror in the middle of a sync) is
+# tried once more, then named and left out; the others are used.
+update() { "${run[@]}" apt-get update -q 2>&1 | tee "$1" | grep -v -E '^(Get|Hit|Ign|Fetched|Reading)' || true; }
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+update "$log" >/dev/null
+if grep -q -E '^(E|W): Failed to fetch' "$log"; then
+  update "$log" >/dev/null
+  grep -E '^(E|W): Failed to fetch' "$log" | sed -E 's/^.: Failed to fetch ([^ ]*).*/\1/' | sort -u | while read -r url; do
+    say "could not fetch the package list $url (mirror busy or unreachable); going on with the others"
+  done
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing: ${missing[*]}"
+  if ! "${run[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    say "could not install what '$purpose' needs (apt's message above): run 'apt-get update' and this script again, or check /etc/apt/sources.list.d"
+    exit 1
+  fi
+fi
+
+if [ ${#want_optional[@]} -gt 0 ]; then
+  say "installing (optional): ${want_optional[*]}"
+  if ! "${run[@]}" apt-get install -y -q --no-install-recommends "${want_optional[@]}" >"$log" 2>&1; then
+    reason=$(grep -m1 -E '^E: ' "$log" | cut -c4- || true)
+    say "32-bit Wine (${want_optional[*]}) cannot be installed (${reason:-see apt}); the 32-bit DLL is built and checked, its Wine tests are skipped"
+  fi
+fi
+if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+  "${run[@]}" dpkg --remove-architecture i386 && say "took the i386 architecture out again: nothing of it is installed"
+fi
+exit 0

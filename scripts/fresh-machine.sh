@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Proof that the README's two commands set up a new machine: makes a minimal
+# Debian 12 root with mmdebstrap, clones the committed checkout into it, and
+# runs scripts/demo.sh and then scripts/test.sh inside it as root (with
+# /proc, /sys, /dev/pts and /dev/shm mounted), timing each to its last line
+# and adding up what apt downloaded. Then removes the root. Not part of CI.
+#
+#   scripts/fresh-machine.sh [--no-i386-lists] [--demo-only] [--keep]
+#
+# --no-i386-lists points the i386 architecture at an address that refuses,
+# as on a mirror whose i386 lists cannot be had. Needs root and about 4 GB.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+no_i386=0 demo_only=0 keep=0
+for a in "$@"; do
+  case "$a" in
+    --no-i386-lists) no_i386=1 ;;
+    --demo-only) demo_only=1 ;;
+    --keep) keep=1 ;;
+    *) echo "usage: scripts/fresh-machine.sh [--no-i386-lists] [--demo-only] [--keep]" >&2; exit 2 ;;
+  esac
+done
+[ "$(id -u)" -eq 0 ] || { echo "fresh-machine: needs root (mmdebstrap, chroot, mounts)" >&2; exit 1; }
+command -v mmdebstrap >/dev/null || apt-get install -y -q --no-install-recommends mmdebstrap
+
+root=$(mktemp -d /var/tmp/tavio32-fresh.XXXXXX)
+logs=$(mktemp -d /tmp/tavio32-fresh-logs.XXXXXX)
+mounted=()
+cleanup() {
+  # Whatever still runs in the root (a test's leftover) ends first.
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null
+  done
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
+  if [ "$keep" = 1 ]; then echo "fresh-machine: kept $root"; else rm -rf --one-file-system "$root"; fi
+}
+trap cleanup EXIT
+
+mirror=http://deb.debian.org/debian
+security=http://deb.debian.org/debian-security
+start=$(date +%s)
+echo "== fresh-machine: a minimal Debian 12 root in $root"
+mmdebstrap --quiet --variant=minbase --include=ca-certificates bookworm "$root" \
+  "deb $mirror bookworm main" "deb $mirror bookworm-updates main" "deb $security bookworm-security main"
+echo "== fresh-machine: root made in $(($(date +%s) - start)) s ($(du -sm "$root" | cut -f1) MB)"
+if [ "$no_i386" = 1 ]; then
+  cat >"$root/etc/apt/sources.list" <<EOF
+deb [arch=amd64] $mirror bookworm main
+deb [arch=amd64] $mirror bookworm-updates main
+deb [arch=amd64] $security bookworm-security main
+# i386 lists from an address that refuses every connection
+deb [arch=i386] http://127.0.0.1:9/debian bookworm main
+deb [arch=i386] http://127.0.0.1:9/debian-security bookworm-security main
+EOF
+fi
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+git clone -q "$repo" "$root/root/tavio32"
+for m in proc sys dev/pts dev/shm; do mkdir -p "$root/$m"; done
+mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+mount -t sysfs -o ro sysfs "$root/sys" && mounted+=("$root/sys")
+mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts "$root/dev/pts" && mounted+=("$root/dev/pts")
+mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" && mounted+=("$root/dev/shm")
+rm -f "$root/dev/ptmx" && ln -s pts/ptmx "$root/dev/ptmx"
+
+# run NAME COMMAND: runs a README command in the root as a new user would.
+run() {
+  local name=$1 cmd=$2 t0 status
+  t0=$(date +%s.%N)
+  set +e
+  chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    LANG=C.UTF-8 TERM=dumb CI="${CI:-}" bash -c "cd /root/tavio32 && $cmd" </dev/null 2>&1 | tee "$logs/$name.log"
+  status=${PIPESTATUS[0]}
+  set -e
+  local secs mb
+  secs=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
+  mb=$(grep -E '^Fetched [0-9.]+ [kMG]?B' "$logs/$name.log" | awk '
+    { v = $2; u = $3; if (u == "kB") v /= 1000; else if (u == "GB") v *= 1000; else if (u == "B") v /= 1e6; s += v }
+    END { printf "%.0f", s }')
+  echo "== fresh-machine: $cmd: status $status, $secs s to its last line, $mb MB downloaded" | tee -a "$logs/summary"
+  return "$status"
+}
+status=0
+run demo scripts/demo.sh || status=1
+if [ "$demo_only" = 0 ]; then run test scripts/test.sh || status=1; fi
+echo "== fresh-machine: summary (logs in $logs)"
+cat "$logs/summary"
+grep -h '^setup:' "$logs"/*.log || true
+exit "$status"
