@@ -87,6 +87,7 @@ update() { "${run[@]}" apt-get update -q 2>&1 | tee "$1" | grep -v -E '^(Get|Hit
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 update "$log" >/dev/null
+grep -h -E '^Fetched' "$log" | sed 's/^/setup: package lists: /' || true
 if grep -q -E '^(E|W): Failed to fetch' "$log"; then
   update "$log" >/dev/null
   grep -E '^(E|W): Failed to fetch' "$log" | sed -E 's/^.: Failed to fetch ([^ ]*).*/\1/' | sort -u | while read -r url; do
