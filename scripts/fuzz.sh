@@ -7,7 +7,7 @@
 # build-fuzz/artifacts/ and the script fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh ci
 runs="${1:-4000}"
 dir=build-fuzz
 CC=clang CXX=clang++ cmake -S fuzz -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
