@@ -37,7 +37,8 @@ else
   bits=64 loader=/usr/lib/wine/wine64 arch=win64
 fi
 if [ ! -x "$loader" ]; then
-  echo "test-wine: SKIPPED the ${bits}-bit DLL: $loader is not installed"
+  pkg=wine64; [ "$bits" = 32 ] && pkg=wine32:i386
+  echo "test-wine: SKIPPED the ${bits}-bit DLL: $loader is not installed (package $pkg; scripts/setup.sh --optional test tries it again)"
   exit 77
 fi
 if ! "$loader" --version >/dev/null 2>&1; then
