@@ -9,6 +9,8 @@
 #
 # --no-i386-lists points the i386 architecture at an address that refuses,
 # as on a mirror whose i386 lists cannot be had. Needs root and about 4 GB.
+# The root shares the machine's network (apt needs it), and with it the
+# library's one-process lock: run it while no other program uses the library.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 no_i386=0 demo_only=0 keep=0
@@ -73,7 +75,7 @@ run() {
   set -e
   local secs mb
   secs=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.0f", b - a }')
-  mb=$(grep -E '^Fetched [0-9.]+ [kMG]?B' "$logs/$name.log" | awk '
+  mb=$(grep -o -E 'Fetched [0-9.]+ [kMG]?B' "$logs/$name.log" | awk '
     { v = $2; u = $3; if (u == "kB") v /= 1000; else if (u == "GB") v *= 1000; else if (u == "B") v /= 1e6; s += v }
     END { printf "%.0f", s }')
   echo "== fresh-machine: $cmd: status $status, $secs s to its last line, $mb MB downloaded" | tee -a "$logs/summary"
