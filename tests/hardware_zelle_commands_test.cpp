@@ -142,6 +142,7 @@ TEST_P(MemoryAccess, RamTakesTheValueFirstAndTheAddressSecond) {
   EXPECT_EQ(ram_at(link, r.iface, 4660), 66);
   link.clear();
   RAMAUS(99, 300);
+  wire(link, 4); // through a network server the bytes may still be on their way
   link.clear();
   EXPECT_EQ(RAMEIN(300), 99);
   EXPECT_EQ(wire(link, 3), r.ram_read);
