@@ -20,6 +20,10 @@ uint32_t DELAY(uint32_t ms) {
   // so two bytes sent with a 2 ms pause between them are 2 ms apart on the
   // wire, whatever the millisecond phase at the start.
   platform::Backend &b = platform::backend();
+  // A wait that is negative as a signed 32-bit value is a deadline already
+  // past (DELAY(interval - TIMEREAD()) from a program that is late): it
+  // ends at once instead of lasting up to 49.7 days.
+  if (static_cast<int32_t>(ms) < 0) return timer_ms();
   const uint64_t end = b.now_ns() + uint64_t(ms) * kNsPerMs;
   uint64_t now;
   while ((now = b.now_ns()) < end) {
