@@ -63,12 +63,22 @@ int32_t message_pump() {
   return 1;
 }
 
+namespace {
+// What the entry point left to the keyboard functions comes before their
+// own work: keys pressed before the load or a thread's start are no hit.
+void keyboard_part_if_due() {
+  if (KBDUE.exchange(false)) entry_keyboard_part();
+}
+} // namespace
+
 int32_t KBRESET() {
+  keyboard_part_if_due();
   platform::backend().take_key_input(true);
   return 0;
 }
 
 int32_t KBHIT() {
+  keyboard_part_if_due();
   bool hit = platform::backend().take_key_input(true);
   message_pump();
   return hit ? -1 : 0;
@@ -77,6 +87,7 @@ int32_t KBHIT() {
 int32_t TASTE() {
   // Without a terminal no key can ever come: waiting for one would hang the
   // caller for good, so the wait ends at once.
+  keyboard_part_if_due();
   platform::Backend &b = platform::backend();
   if (!b.keyboard_present()) return 1;
   // The same holds for a terminal that goes away while the wait goes on (a

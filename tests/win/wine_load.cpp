@@ -8,6 +8,9 @@
 //                               index stays taken
 //   tavio32_wine_load message   exit 0 when VERSION(1) shows its message box
 //                               (needs a display) and waits until it is closed
+//   tavio32_wine_load program DIR  exit 0 when what an old program meets holds:
+//                               no key hit from before the load or a thread
+//                               start, negative waits end at once
 #include "wine_support.h"
 
 #include <cstring>
@@ -112,12 +115,39 @@ int message() {
   return wt::summary("tavio32_wine_load message");
 }
 
+DWORD WINAPI nothing(void *) { return 0; }
+
+int program(const char *) {
+  using Call = int32_t(__stdcall *)();
+  BYTE keys[256] = {};
+  keys['A'] = 0x81;
+  keys[VK_F5] = 0x01;
+  SetKeyboardState(keys);
+  HMODULE dll = LoadLibraryA("TAVIO32.DLL");
+  auto kbhit = wt::proc<Call>(dll, "KBHIT");
+  auto delay = wt::proc<uint32_t(__stdcall *)(uint32_t)>(dll, "DELAY");
+  if (!kbhit || !delay) return wt::summary("tavio32_wine_load program");
+  CHECK_EQ(kbhit(), 0);
+  SetKeyboardState(keys);
+  CloseHandle(CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr)); // its start and end: keys cleared
+  Sleep(100);
+  CHECK_EQ(kbhit(), 0);
+  SetKeyboardState(keys);
+  CHECK_EQ(kbhit(), -1);
+  const double t = wt::now_ms();
+  delay(static_cast<uint32_t>(-10));
+  CHECK_BETWEEN(wt::now_ms() - t, 0.0, 50.0);
+  FreeLibrary(dll);
+  return wt::summary("tavio32_wine_load program");
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   if (argc >= 2 && std::strcmp(argv[1], "refused") == 0) return refused();
   if (argc >= 3 && std::strcmp(argv[1], "cycle") == 0) return cycle(argv[2]);
   if (argc >= 2 && std::strcmp(argv[1], "message") == 0) return message();
-  std::fprintf(stderr, "usage: tavio32_wine_load refused | cycle COMn | message\n");
+  if (argc >= 3 && std::strcmp(argv[1], "program") == 0) return program(argv[2]);
+  std::fprintf(stderr, "usage: tavio32_wine_load refused | cycle COMn | message | program DIR\n");
   return 2;
 }
