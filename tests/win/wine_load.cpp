@@ -10,7 +10,8 @@
 //                               (needs a display) and waits until it is closed
 //   tavio32_wine_load program DIR  exit 0 when what an old program meets holds:
 //                               no key hit from before the load or a thread
-//                               start, negative waits end at once
+//                               start, negative waits end at once, the
+//                               table's name converted in place
 #include "wine_support.h"
 
 #include <cstring>
@@ -117,7 +118,7 @@ int message() {
 
 DWORD WINAPI nothing(void *) { return 0; }
 
-int program(const char *) {
+int program(const std::string &dir) {
   using Call = int32_t(__stdcall *)();
   BYTE keys[256] = {};
   keys['A'] = 0x81;
@@ -126,17 +127,32 @@ int program(const char *) {
   HMODULE dll = LoadLibraryA("TAVIO32.DLL");
   auto kbhit = wt::proc<Call>(dll, "KBHIT");
   auto delay = wt::proc<uint32_t(__stdcall *)(uint32_t)>(dll, "DELAY");
-  if (!kbhit || !delay) return wt::summary("tavio32_wine_load program");
+  auto table = wt::proc<int32_t(__stdcall *)(char *, char *)>(dll, "TABELLESPEICHERN");
+  if (!kbhit || !delay || !table) return wt::summary("tavio32_wine_load program");
   CHECK_EQ(kbhit(), 0);
   SetKeyboardState(keys);
-  CloseHandle(CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr)); // its start and end: keys cleared
-  Sleep(100);
+  HANDLE thread = CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr); // its start and end: keys cleared
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
   CHECK_EQ(kbhit(), 0);
   SetKeyboardState(keys);
   CHECK_EQ(kbhit(), -1);
   const double t = wt::now_ms();
   delay(static_cast<uint32_t>(-10));
   CHECK_BETWEEN(wt::now_ms() - t, 0.0, 50.0);
+
+  // sharp s: 0xDF in code page 1252, 0xE1 in 437. The buffer names the file
+  // written; a read-only one (as a literal) is left alone.
+  static char buffer[30720];
+  std::string name = dir + "\\Me\xDFwerte.txt";
+  CHECK_EQ(table(name.data(), buffer), 0);
+  CHECK(name == dir + "\\Me\xE1werte.txt" && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES);
+  auto *ro = static_cast<char *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  std::snprintf(ro, 4096, "%s\\R\xDF.txt", dir.c_str());
+  DWORD was;
+  VirtualProtect(ro, 4096, PAGE_READONLY, &was);
+  CHECK_EQ(table(ro, buffer), 0);
+  CHECK(ro == dir + "\\R\xDF.txt" && GetFileAttributesA((dir + "\\R\xE1.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
   FreeLibrary(dll);
   return wt::summary("tavio32_wine_load program");
 }
