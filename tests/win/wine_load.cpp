@@ -11,7 +11,8 @@
 //   tavio32_wine_load program DIR  exit 0 when what an old program meets holds:
 //                               no key hit from before the load or a thread
 //                               start, negative waits end at once, the
-//                               table's name converted in place
+//                               table's name converted in place, files
+//                               written where Windows programs write them
 #include "wine_support.h"
 
 #include <cstring>
@@ -128,7 +129,8 @@ int program(const std::string &dir) {
   auto kbhit = wt::proc<Call>(dll, "KBHIT");
   auto delay = wt::proc<uint32_t(__stdcall *)(uint32_t)>(dll, "DELAY");
   auto table = wt::proc<int32_t(__stdcall *)(char *, char *)>(dll, "TABELLESPEICHERN");
-  if (!kbhit || !delay || !table) return wt::summary("tavio32_wine_load program");
+  auto save = wt::proc<int32_t(__stdcall *)(char *, char *)>(dll, "DATENSPEICHERN");
+  if (!kbhit || !delay || !table || !save) return wt::summary("tavio32_wine_load program");
   CHECK_EQ(kbhit(), 0);
   SetKeyboardState(keys);
   HANDLE thread = CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr); // its start and end: keys cleared
@@ -153,6 +155,27 @@ int program(const std::string &dir) {
   VirtualProtect(ro, 4096, PAGE_READONLY, &was);
   CHECK_EQ(table(ro, buffer), 0);
   CHECK(ro == dir + "\\R\xDF.txt" && GetFileAttributesA((dir + "\\R\xE1.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
+
+  // Devices; a file a viewer holds open; a name too long for a temporary
+  // one beside it; a hidden file stays hidden.
+  buffer[100] = 'v';
+  for (std::string device : {std::string("NUL"), dir + "\\nul.txt"}) CHECK_EQ(save(device.data(), buffer), 30720);
+  std::string held = dir + "\\held.dat", hidden = dir + "\\hidden.dat", longer = dir + "\\";
+  longer.resize(254, 'L');
+  CHECK_EQ(save(held.data(), buffer), 30720);
+  HANDLE viewer =
+      CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  buffer[100] = 'w';
+  CHECK_EQ(save(held.data(), buffer), 30720);
+  char seen[200] = {};
+  DWORD got = 0;
+  CHECK(ReadFile(viewer, seen, sizeof seen, &got, nullptr) && got == sizeof seen && seen[100] == 'w');
+  CloseHandle(viewer);
+  CHECK_EQ(save(longer.data(), buffer), 30720);
+  CHECK_EQ(save(hidden.data(), buffer), 30720);
+  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  CHECK_EQ(save(hidden.data(), buffer), 30720);
+  CHECK(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
   FreeLibrary(dll);
   return wt::summary("tavio32_wine_load program");
 }

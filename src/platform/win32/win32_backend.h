@@ -74,6 +74,9 @@ private:
   struct Replacement {
     HANDLE file = INVALID_HANDLE_VALUE;
     bool failed = false;
+    bool in_place = false; // the target itself is written
+    bool disk = true;      // a file, not a device
+    DWORD attributes = INVALID_FILE_ATTRIBUTES; // the target's before the write
     std::string target;
     std::string temp;
   };
