@@ -91,6 +91,7 @@ timeout 300 "$loader" "$tmp/tavio32_wine_test.exe" "$(winpath "$tmp")" "$(winpat
 # After the first process has gone the library loads again, and an unload
 # closes the port it left open.
 timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM6 || status=1
+timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" program "$(winpath "$tmp/scratch")" || status=1
 # The version message box, on a virtual display: its caption and text, and
 # that VERSION waits until it is closed.
 if command -v xvfb-run >/dev/null; then

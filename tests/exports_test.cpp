@@ -17,7 +17,7 @@ public:
   uint64_t now_ns() override { throw std::bad_alloc(); }
   int32_t file_open_read(const char *) override { throw std::bad_alloc(); }
   int32_t file_begin_replace(const char *) override { throw std::bad_alloc(); }
-  std::string table_file_name(const char *) override { throw std::bad_alloc(); }
+  std::string table_file_name(char *) override { throw std::bad_alloc(); }
   void show_message(const char *, const char *) override { throw std::bad_alloc(); }
 };
 

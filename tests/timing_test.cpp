@@ -43,6 +43,17 @@ TEST_F(Timing, DelayAcrossTheTimerWrap) {
   EXPECT_GE(fake.clock_ns, (kWrapMs + 5) * 1000000ull);
 }
 
+TEST_F(Timing, NegativeDelayEndsAtOnceAndTheLongestPositiveOneWaits) {
+  FakeBackend fake;
+  fake.set_clock_ms(1000);
+  fake.step_ns = 100000; // every clock read advances 0.1 ms
+  EXPECT_LE(DELAY(static_cast<uint32_t>(-10)), 1001u);
+  EXPECT_LE(DELAY(0x80000000u), 1001u);
+  fake.step_ns = 1000000000;
+  DELAY(0x7FFFFFFFu);
+  EXPECT_GE(fake.clock_ns, (1000 + 0x7FFFFFFFull) * 1000000ull);
+}
+
 TEST_F(Timing, StopwatchMeasuresModulo2To32) {
   FakeBackend fake;
   fake.set_clock_ms(kWrapMs - 100);

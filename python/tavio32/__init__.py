@@ -304,7 +304,8 @@ class Recording:
         buffer = ctypes.create_string_buffer(self.data, len(self.data))
         before = raw.SETHARD(self.interface_code)
         try:
-            if raw.TABELLESPEICHERN(os.fsencode(path), buffer) < 0:
+            # A buffer of its own: on Windows the library converts the name in place.
+            if raw.TABELLESPEICHERN(ctypes.create_string_buffer(os.fsencode(path)), buffer) < 0:
                 raise Tavio32Error("cannot write the table %s: check the directory and free space" % path)
         finally:
             raw.SETHARD(before)

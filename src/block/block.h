@@ -25,6 +25,6 @@ int32_t PROLADEN(const char *path);
 int32_t PROSTART();
 int32_t DATENSPEICHERN(const char *path, const uint8_t *buffer);
 int32_t DATENLADEN(const char *path, uint8_t *buffer);
-int32_t TABELLESPEICHERN(const char *path, const uint8_t *buffer);
+int32_t TABELLESPEICHERN(char *path, const uint8_t *buffer);
 
 } // namespace tavio

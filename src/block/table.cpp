@@ -74,7 +74,7 @@ private:
 
 } // namespace
 
-int32_t TABELLESPEICHERN(const char *path, const uint8_t *buffer) {
+int32_t TABELLESPEICHERN(char *path, const uint8_t *buffer) {
   const int32_t hard = HARD;
   const uint64_t first = hard == kSios ? kSiosHeaderSize : kZelleHeaderSize;
   const uint64_t size = hard == kSios ? kSiosBufferSize : kZelleBufferSize;

@@ -14,12 +14,21 @@ void entry_close_ports() {
   for (int i = 0; i < kSlots; ++i) IX_CLOSECOM(i);
 }
 
-void entry_notify() {
-  entry_close_ports();
+void entry_keyboard_part() {
   // KBHIT without starting keyboard polling: a load must not take the
   // terminal away from the host program.
   platform::backend().take_key_input(false);
   message_pump();
+}
+
+void entry_notify() {
+  entry_close_ports();
+  entry_keyboard_part();
+}
+
+void entry_notify_deferred() {
+  entry_close_ports();
+  KBDUE = true;
 }
 
 void set_message_handler(MessageHandler handler) { g_message_handler = handler; }

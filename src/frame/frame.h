@@ -15,6 +15,10 @@ void entry_notify();
 // point runs (under the loader lock): the primary port and the eight slots
 // closed, HARD 0.
 void entry_close_ports();
+// The closing sequence as a Windows DLL's entry point runs it: the ports
+// closed now, the keyboard part (state cleared, messages pumped) left to
+// the next keyboard call, which carries it out before its own work.
+void entry_notify_deferred();
 
 // Shows text through the message handler; returns 1.
 int32_t MES(const char *text);
@@ -33,6 +37,9 @@ int32_t RC();
 int32_t KBRESET();
 int32_t KBHIT();
 int32_t TASTE();
+// The keyboard part of the closing sequence: the key state cleared (the
+// protected keys kept), messages pumped once.
+void entry_keyboard_part();
 // The message pump, throttled to once per 10 ms of tick count; 1 ran, 0 skipped.
 int32_t message_pump();
 

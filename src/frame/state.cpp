@@ -11,6 +11,7 @@ int32_t DMOUT[kSlots] = {100, 100, 100, 100, 100, 100, 100, 100};
 int32_t DMLEN[kSlots] = {14, 14, 14, 14, 14, 14, 14, 14};
 uint32_t T0 = 0;
 uint16_t PUMPSTAMP = 0;
+std::atomic<bool> KBDUE{false};
 ReadoutProgress READPROGRESS = nullptr;
 void *READPROGRESSCONTEXT = nullptr;
 
@@ -26,6 +27,7 @@ void reset_state_for_tests() {
   }
   T0 = 0;
   PUMPSTAMP = 0;
+  KBDUE = false;
   READPROGRESS = nullptr;
   READPROGRESSCONTEXT = nullptr;
 }

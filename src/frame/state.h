@@ -3,6 +3,7 @@
 // calling thread at a time.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -22,6 +23,10 @@ extern int32_t DMOUT[kSlots]; // port-table read time-outs, ms
 extern int32_t DMLEN[kSlots]; // bytes that IX_STRREAD reads, per slot
 extern uint32_t T0;           // stopwatch origin, timer ms
 extern uint16_t PUMPSTAMP;    // low 16 bits of the tick count at the last pump
+// The entry point's keyboard part is due: the next keyboard call carries it
+// out first. Set by the Windows DLL's entry point, which runs on any thread
+// and may not call USER32 itself.
+extern std::atomic<bool> KBDUE;
 
 // Readout progress: called by BLOCKEIN after each data byte with the bytes
 // read and expected; returning 0 stops the readout. Null: none (the default).

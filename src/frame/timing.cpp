@@ -20,6 +20,10 @@ uint32_t DELAY(uint32_t ms) {
   // so two bytes sent with a 2 ms pause between them are 2 ms apart on the
   // wire, whatever the millisecond phase at the start.
   platform::Backend &b = platform::backend();
+  // A wait that is negative as a signed 32-bit value is a deadline already
+  // past (DELAY(interval - TIMEREAD()) from a program that is late): it
+  // ends at once instead of lasting up to 49.7 days.
+  if (static_cast<int32_t>(ms) < 0) return timer_ms();
   const uint64_t end = b.now_ns() + uint64_t(ms) * kNsPerMs;
   uint64_t now;
   while ((now = b.now_ns()) < end) {
@@ -59,12 +63,22 @@ int32_t message_pump() {
   return 1;
 }
 
+namespace {
+// What the entry point left to the keyboard functions comes before their
+// own work: keys pressed before the load or a thread's start are no hit.
+void keyboard_part_if_due() {
+  if (KBDUE.exchange(false)) entry_keyboard_part();
+}
+} // namespace
+
 int32_t KBRESET() {
+  keyboard_part_if_due();
   platform::backend().take_key_input(true);
   return 0;
 }
 
 int32_t KBHIT() {
+  keyboard_part_if_due();
   bool hit = platform::backend().take_key_input(true);
   message_pump();
   return hit ? -1 : 0;
@@ -73,6 +87,7 @@ int32_t KBHIT() {
 int32_t TASTE() {
   // Without a terminal no key can ever come: waiting for one would hang the
   // caller for good, so the wait ends at once.
+  keyboard_part_if_due();
   platform::Backend &b = platform::backend();
   if (!b.keyboard_present()) return 1;
   // The same holds for a terminal that goes away while the wait goes on (a

@@ -167,10 +167,12 @@ public:
   virtual bool file_commit(int32_t fh) = 0;
   virtual void file_abandon(int32_t fh) = 0;
   // The name under which the text table is written, made from the caller's
-  // text. Windows converts it to the OEM code page (CharToOemA), as programs
-  // written for TAVIO32.DLL expect; the caller's text itself never changes.
-  // Elsewhere the name stands as it is.
-  virtual std::string table_file_name(const char *path) { return path; }
+  // text. Windows converts the text itself to the OEM code page, in place
+  // (CharToOemA), as programs written for TAVIO32.DLL expect: the buffer
+  // then holds the name written. Text in memory that cannot be written (a
+  // string literal) is converted in a copy instead and stays as it was.
+  // Elsewhere the name stands as it is and the text never changes.
+  virtual std::string table_file_name(char *path) { return path; }
 };
 
 // The backend in use. The platform's own backend unless one was installed.

@@ -4,8 +4,9 @@
 // (process and thread, attach and detach): the primary port and the eight
 // slots are closed. It runs under the loader lock, where nothing outside
 // KERNEL32 may be called, so the keyboard and message part of the sequence
-// is left to the first keyboard call, as in the Linux build, where loading
-// takes nothing from the host program either.
+// (key state cleared, messages pumped) is marked as due and carried out by
+// the next keyboard call (KBHIT, KBRESET, TASTE) before its own work: keys
+// pressed before the load or before a thread started are not reported.
 //
 // One process at a time: a variable in a data section shared between all
 // processes that map the DLL names the process that holds the library.
@@ -75,7 +76,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   }
   if (reason == DLL_PROCESS_DETACH && !g_holds) return TRUE; // refused: nothing to undo
   pf::win32::set_in_entry_point(true);
-  tavio::entry_close_ports();
+  tavio::entry_notify_deferred();
   pf::win32::set_in_entry_point(false);
   if (reason == DLL_PROCESS_DETACH) {
     // At process exit (reserved not null) the system ends the timer period

@@ -1,11 +1,39 @@
 // Files on Windows. A file is replaced only by a complete one: the writes go
 // to a temporary file in the same directory, moved over the target at commit
-// (MoveFileExA with replace).
+// (MoveFileExA with replace), and the target's attributes (hidden, system)
+// are put back on the new file. Where that route cannot work, the target is
+// written in place, as an ordinary overwrite would: a device (NUL, CON, PRN,
+// AUX, COMn, LPTn, with any directory or extension, or a name under \\.\),
+// a file that another program holds open for reading and writing but not
+// for deletion (a viewer), and a target whose temporary name would pass
+// MAX_PATH.
 #include "platform/win32/win32_backend.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tavio::platform {
+
+namespace {
+
+// Whether the name is a device rather than a file: the system gives the
+// full name of a device in the device namespace.
+bool device_name(const char *path) {
+  char full[MAX_PATH];
+  const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+  return n > 0 && n < sizeof full && std::strncmp(full, "\\\\.\\", 4) == 0;
+}
+
+// Whether another program holds the file open so that it can be written but
+// neither renamed over nor deleted.
+bool held_open(const char *path) {
+  HANDLE h = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+} // namespace
 
 int32_t Win32Backend::file_open_read(const char *path) {
   if (path == nullptr || *path == '\0') return -1;
@@ -44,22 +72,39 @@ int32_t Win32Backend::file_begin_replace(const char *path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
   Replacement rep;
   rep.target = path;
+  rep.attributes = attributes;
+  rep.disk = !device_name(path);
+  rep.in_place = !rep.disk || (attributes != INVALID_FILE_ATTRIBUTES && held_open(path));
   // A name of our own beside the target: process id and a counter, created
   // only if it does not exist yet.
   static volatile LONG counter = 0;
-  for (int attempt = 0; attempt < 100 && rep.file == INVALID_HANDLE_VALUE; ++attempt) {
+  for (int attempt = 0; attempt < 100 && !rep.in_place && rep.file == INVALID_HANDLE_VALUE; ++attempt) {
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, ".%lu-%ld.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                   static_cast<long>(InterlockedIncrement(&counter)));
     rep.temp = rep.target + suffix;
+    if (rep.temp.size() >= MAX_PATH) {
+      rep.in_place = true;
+      break;
+    }
     rep.file = CreateFileA(rep.temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (rep.file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return -1;
+  }
+  if (rep.in_place) {
+    // A file is truncated once it is open (not created anew: that would
+    // drop its attributes); a device is written as it stands.
+    rep.file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           rep.disk ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (rep.file != INVALID_HANDLE_VALUE && rep.disk && !SetEndOfFile(rep.file)) {
+      CloseHandle(rep.file);
+      return -1;
+    }
   }
   if (rep.file == INVALID_HANDLE_VALUE) return -1;
   const int32_t fh = to_library_handle(rep.file);
   if (fh < 0) {
     CloseHandle(rep.file);
-    DeleteFileA(rep.temp.c_str());
+    if (!rep.in_place) DeleteFileA(rep.temp.c_str());
     return -1;
   }
   locked(files_lock_, [&] { return replacements_[fh] = rep, 0; });
@@ -97,10 +142,15 @@ bool Win32Backend::take_replacement(int32_t fh, Replacement &rep) {
 bool Win32Backend::file_commit(int32_t fh) {
   Replacement rep;
   if (!take_replacement(fh, rep)) return false;
-  bool ok = !rep.failed && FlushFileBuffers(rep.file);
+  // A device has nothing to flush to a disk.
+  bool ok = !rep.failed && (!rep.disk || FlushFileBuffers(rep.file));
   ok = CloseHandle(rep.file) && ok;
+  if (rep.in_place) return ok;
   if (ok) ok = MoveFileExA(rep.temp.c_str(), rep.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileA(rep.temp.c_str());
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (ok && rep.attributes != INVALID_FILE_ATTRIBUTES && (rep.attributes & kept))
+    SetFileAttributesA(rep.target.c_str(), (rep.attributes & kept) | FILE_ATTRIBUTE_ARCHIVE);
   return ok;
 }
 
@@ -108,7 +158,7 @@ void Win32Backend::file_abandon(int32_t fh) {
   Replacement rep;
   if (!take_replacement(fh, rep)) return;
   CloseHandle(rep.file);
-  DeleteFileA(rep.temp.c_str());
+  if (!rep.in_place) DeleteFileA(rep.temp.c_str());
 }
 
 } // namespace tavio::platform

@@ -5,6 +5,8 @@
 
 #include <mmsystem.h>
 
+#include <cstring>
+
 namespace tavio::platform {
 
 namespace {
@@ -106,9 +108,30 @@ void Win32Backend::show_message(const char *caption, const char *text) {
   MessageBoxA(GetActiveWindow(), text, caption, MB_ICONINFORMATION);
 }
 
-std::string Win32Backend::table_file_name(const char *path) {
+namespace {
+// Whether the n bytes at p lie in committed memory that may be written.
+bool writable(void *p, size_t n) {
+  auto *at = static_cast<char *>(p);
+  auto *end = at + n;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION m;
+    if (VirtualQuery(at, &m, sizeof m) == 0 || m.State != MEM_COMMIT || (m.Protect & (PAGE_GUARD | PAGE_NOACCESS)) ||
+        !(m.Protect & (PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)))
+      return false;
+    at = static_cast<char *>(m.BaseAddress) + m.RegionSize;
+  }
+  return true;
+}
+} // namespace
+
+std::string Win32Backend::table_file_name(char *path) {
+  // The same buffer for source and result is allowed.
+  if (writable(path, std::strlen(path) + 1)) {
+    CharToOemA(path, path);
+    return path;
+  }
   std::string name(path);
-  CharToOemA(name.data(), name.data()); // the same buffer for both is allowed
+  CharToOemA(name.data(), name.data());
   return name;
 }
 

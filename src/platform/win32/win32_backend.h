@@ -63,7 +63,7 @@ public:
   int32_t file_write(int32_t fh, const void *buffer, uint32_t n) override;
   bool file_commit(int32_t fh) override;
   void file_abandon(int32_t fh) override;
-  std::string table_file_name(const char *path) override;
+  std::string table_file_name(char *path) override;
 
 private:
   // The port's system handle when this backend opened h, else null.
@@ -74,6 +74,9 @@ private:
   struct Replacement {
     HANDLE file = INVALID_HANDLE_VALUE;
     bool failed = false;
+    bool in_place = false; // the target itself is written
+    bool disk = true;      // a file, not a device
+    DWORD attributes = INVALID_FILE_ATTRIBUTES; // the target's before the write
     std::string target;
     std::string temp;
   };
