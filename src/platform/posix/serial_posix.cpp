@@ -261,9 +261,10 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   speed_t speed;
   if (!speed_code(c.baud, speed)) return false;
   // What a POSIX line cannot do is refused rather than dropped: there is no
-  // DSR or DTR handshake and no RTS raised only while sending. 1.5 stop bits
-  // exist only with 5 data bits, where two cannot be had.
-  if (c.dsr_handshake || c.dtr_handshake || c.rts_toggle) return false;
+  // DSR or DTR handshake, no input gated by DSR and no RTS raised only while
+  // sending. 1.5 stop bits exist only with 5 data bits, where two cannot be
+  // had.
+  if (c.dsr_handshake || c.dtr_handshake || c.rts_toggle || c.dsr_sensitivity) return false;
   const bool five = c.data_bits == 5;
   if ((c.stop_bits == StopBits::OneHalf && !five) || (c.stop_bits == StopBits::Two && five)) return false;
   termios t;
