@@ -35,7 +35,7 @@ TEST_F(LineSettings, WhatThePortCannotCarryOutFailsTheOpen) {
            "baud=19200 dtr=tg",      // (no toggle for DTR at all)
            "19200,N,8,1.5",          // 1.5 stop bits exist only with 5 data bits...
            "19200,N,5,2",            // ...where 2 cannot be had
-           "14400,N,8,1",            // no such rate in termios
+           "baud=19200 idsr=on",     // input gated by DSR
        }) {
     std::string m = mode(3, settings);
     EXPECT_EQ(OPENCOM(m.data()), 0) << settings;
