@@ -35,7 +35,7 @@ TEST_F(LineSettings, WhatThePortCannotCarryOutFailsTheOpen) {
            "baud=19200 dtr=tg",      // (no toggle for DTR at all)
            "19200,N,8,1.5",          // 1.5 stop bits exist only with 5 data bits...
            "19200,N,5,2",            // ...where 2 cannot be had
-           "14400,N,8,1",            // no such rate in termios
+           "baud=19200 idsr=on",     // input gated by DSR
        }) {
     std::string m = mode(3, settings);
     EXPECT_EQ(OPENCOM(m.data()), 0) << settings;
@@ -55,8 +55,8 @@ TEST_F(LineSettings, WhatThePortCanCarryOutIsOnTheLine) {
            Case{"baud=19200 octs=on", true, false},
            Case{"19200,N,8,2", false, false}, // after a handshake: none left
            Case{"9600,N,8,1,x", false, true},
-           Case{"baud=9600 dtr=on rts=off", false, false},
-           Case{"baud=9600 DTR=Off RTS=On odsr=off", false, false},
+           Case{"baud=9600 dtr=on rts=off", false, true}, // the long form keeps what it does not name
+           Case{"baud=9600 DTR=Off RTS=On odsr=off xon=off", false, false},
            Case{"19200,N,5,1.5", false, false},
        }) {
     std::string m = mode(3, c.settings);

@@ -38,6 +38,7 @@ struct LineConfig {
   bool dtr_handshake = false;  // DTR follows the receiver's room (input flow control)
   bool rts_handshake = false;  // RTS follows the receiver's room (input flow control)
   bool rts_toggle = false;     // RTS raised while sending
+  bool dsr_sensitivity = false; // received bytes are dropped while DSR is off
   bool dtr_named = false;      // the settings text set dtr_auto: put DTR so
   bool rts_named = false;      // the settings text set rts_auto: put RTS so
 };
@@ -183,9 +184,11 @@ Backend *install_backend(Backend *b);
 // The platform's own backend.
 Backend &native_backend();
 
-// Settings text parser shared by backends whose platform has none.
+// Settings text parser for backends whose platform has none: the syntax of
+// the MODE command as Windows reads it (BuildCommDCB). Takes any rate; the
+// port decides at set_config which it can run.
 bool parse_settings(const char *text, LineConfig &config);
-// Whether the rate is one the library supports (110 to 921600, standard).
+// Whether the rate is one of the usual ones (110 to 921600).
 bool is_supported_baud(uint32_t baud);
 
 } // namespace tavio::platform

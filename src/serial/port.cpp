@@ -37,8 +37,8 @@ bool open_port(const char *mode, Handle *port, int32_t timeout_ms, OpenOrder ord
   pf::LineConfig config;
   b.get_config(h, config); // a device that is no serial port fails below
   config.binary = true;
-  config.dtr_auto = false;
-  config.rts_auto = false;
+  config.dtr_auto = config.dtr_handshake = false; // DTR and RTS: neither automatic nor handshake
+  config.rts_auto = config.rts_handshake = config.rts_toggle = false;
   config.abort_on_error = false;
   if (!b.apply_settings(settings, config)) return false;
   if (!b.set_config(h, config)) return false;

@@ -311,7 +311,7 @@ class Monitor(WithDevices):
         self.assertEqual(r.stdout, b"hello")
         r = run(["monitor", "COM3", "--hex"], env=env, input=b"\x00\xffA")
         self.assertEqual(r.stdout.split(), [b"00", b"ff", b"41"])
-        r = run(["monitor", "COM3", "--settings", "12,N,8,1"], env=env, input=b"")
+        r = run(["monitor", "COM3", "--settings", "19200,N,8"], env=env, input=b"")
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"settings", r.stderr)
 

@@ -91,6 +91,12 @@ private:
 uint64_t mono_ns();
 int wait_ready(int fd, short events, uint64_t deadline);
 
+// Line rates by number (rate_posix.cpp; Linux): sets the rate, both ways,
+// without a Bxxx code; reads the rates in effect. False where the system
+// offers neither.
+bool set_rate_by_number(int fd, uint32_t baud);
+bool rate_in_effect(int fd, uint32_t &out, uint32_t &in);
+
 // Maps a device name to the path to open, following the TAVIO32_<NAME>
 // override and the COM1..COM9 -> /dev/ttyS0..8 rule. False: no such device.
 bool device_path(const char *name, char *path, unsigned size);

@@ -230,7 +230,9 @@ bool PosixBackend::get_config(Handle h, LineConfig &c) {
   if (!lookup(h, nullptr)) return false;
   termios t;
   if (::tcgetattr(h, &t) != 0) return false;
-  c.baud = speed_baud(cfgetospeed(&t));
+  uint32_t out_rate = 0, in_rate = 0;
+  if (rate_in_effect(h, out_rate, in_rate) && out_rate != 0) c.baud = out_rate; // any rate, by number
+  else c.baud = speed_baud(cfgetospeed(&t));
   if (c.baud == 0) c.baud = 9600;
   if (!(t.c_cflag & PARENB)) c.parity = Parity::None;
   else if (t.c_cflag & CMSPAR) c.parity = (t.c_cflag & PARODD) ? Parity::Mark : Parity::Space;
@@ -258,12 +260,16 @@ bool PosixBackend::apply_settings(const char *text, LineConfig &config) {
 bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   if (auto n = network(h)) return n->set_config(c); // network port
   if (!lookup(h, nullptr)) return false;
-  speed_t speed;
-  if (!speed_code(c.baud, speed)) return false;
+  // A rate with a Bxxx code is set with the rest; any other goes through
+  // termios2 afterwards. 0 is no rate: to termios it means hang up.
+  speed_t speed = B0;
+  const bool coded = speed_code(c.baud, speed);
+  if (c.baud == 0) return false;
   // What a POSIX line cannot do is refused rather than dropped: there is no
-  // DSR or DTR handshake and no RTS raised only while sending. 1.5 stop bits
-  // exist only with 5 data bits, where two cannot be had.
-  if (c.dsr_handshake || c.dtr_handshake || c.rts_toggle) return false;
+  // DSR or DTR handshake, no input gated by DSR and no RTS raised only while
+  // sending. 1.5 stop bits exist only with 5 data bits, where two cannot be
+  // had.
+  if (c.dsr_handshake || c.dtr_handshake || c.rts_toggle || c.dsr_sensitivity) return false;
   const bool five = c.data_bits == 5;
   if ((c.stop_bits == StopBits::OneHalf && !five) || (c.stop_bits == StopBits::Two && five)) return false;
   termios t;
@@ -298,19 +304,26 @@ bool PosixBackend::set_config(Handle h, const LineConfig &c) {
   // of 0 bytes means the device has gone (VMIN 0 would read 0 either way).
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0) return false;
+  if (coded && (cfsetispeed(&t, speed) != 0 || cfsetospeed(&t, speed) != 0)) return false;
   if (::tcsetattr(h, TCSANOW, &t) != 0) return false;
+  if (!coded && !set_rate_by_number(h, c.baud)) return false;
   // tcsetattr succeeds when any part was taken (glibc checks the character
   // size and the parity switch, nothing more): check that all of it was. A
-  // pseudo-terminal keeps 8 bits without parity and ignores the rest, so
-  // only the rate is checked there; a real serial device must have taken
-  // the frame and the handshake as well.
+  // pseudo-terminal keeps any rate, and 8 bits without parity whatever it
+  // was asked, so only the rate is checked there; a real serial device must
+  // have taken the frame and the handshake as well, and the rate both ways
+  // (a driver that cannot run a rate reports the one it runs instead).
   termios check;
   if (::tcgetattr(h, &check) != 0) return false;
-  if (cfgetospeed(&check) != speed) return false;
-  constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-  if (is_serial_device(h) && (((check.c_cflag ^ t.c_cflag) & kFrame) != 0 || cfgetispeed(&check) != speed))
+  const bool serial = is_serial_device(h);
+  uint32_t out_rate = 0, in_rate = 0;
+  if (rate_in_effect(h, out_rate, in_rate)) {
+    if (out_rate != c.baud || (serial && in_rate != c.baud)) return false;
+  } else if (!coded || cfgetospeed(&check) != speed || (serial && cfgetispeed(&check) != speed)) {
     return false;
+  }
+  constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  if (serial && ((check.c_cflag ^ t.c_cflag) & kFrame) != 0) return false;
   // The lines where the settings text names them (the open drops RTS and
   // raises DTR after this). Left alone otherwise: a short drop of DTR resets
   // devices that take their reset from its falling edge. Under the

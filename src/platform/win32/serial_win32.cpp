@@ -28,6 +28,59 @@ Parity parity_of(BYTE code) {
   }
 }
 
+BYTE stop_code(StopBits s) {
+  return s == StopBits::Two ? TWOSTOPBITS : s == StopBits::OneHalf ? ONE5STOPBITS : ONESTOPBIT;
+}
+
+DWORD dtr_code(const LineConfig &c) {
+  return c.dtr_handshake ? DTR_CONTROL_HANDSHAKE : c.dtr_auto ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+}
+
+DWORD rts_code(const LineConfig &c) {
+  return c.rts_handshake ? RTS_CONTROL_HANDSHAKE
+         : c.rts_toggle  ? RTS_CONTROL_TOGGLE
+         : c.rts_auto    ? RTS_CONTROL_ENABLE
+                         : RTS_CONTROL_DISABLE;
+}
+
+// The fields of a DCB that a LineConfig holds.
+void read_dcb(const DCB &d, LineConfig &c) {
+  c.baud = d.BaudRate;
+  c.parity = parity_of(d.Parity);
+  c.data_bits = d.ByteSize;
+  c.stop_bits = d.StopBits == TWOSTOPBITS ? StopBits::Two : d.StopBits == ONE5STOPBITS ? StopBits::OneHalf : StopBits::One;
+  c.binary = d.fBinary != 0;
+  c.dtr_auto = d.fDtrControl == DTR_CONTROL_ENABLE;
+  c.dtr_handshake = d.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  c.rts_auto = d.fRtsControl == RTS_CONTROL_ENABLE;
+  c.rts_handshake = d.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  c.rts_toggle = d.fRtsControl == RTS_CONTROL_TOGGLE;
+  c.abort_on_error = d.fAbortOnError != 0;
+  c.xon_xoff = d.fOutX || d.fInX;
+  c.cts_handshake = d.fOutxCtsFlow != 0;
+  c.dsr_handshake = d.fOutxDsrFlow != 0;
+  c.dsr_sensitivity = d.fDsrSensitivity != 0;
+}
+
+// Writes into d what c says otherwise than d: a field that c leaves as d
+// has it keeps its value, to the bit.
+void write_dcb(const LineConfig &c, DCB &d) {
+  LineConfig now;
+  read_dcb(d, now);
+  if (c.baud != now.baud) d.BaudRate = c.baud;
+  if (c.parity != now.parity) d.Parity = parity_code(c.parity);
+  if (c.data_bits != now.data_bits) d.ByteSize = c.data_bits;
+  if (c.stop_bits != now.stop_bits) d.StopBits = stop_code(c.stop_bits);
+  if (c.binary != now.binary) d.fBinary = c.binary;
+  if (dtr_code(c) != dtr_code(now)) d.fDtrControl = dtr_code(c);
+  if (rts_code(c) != rts_code(now)) d.fRtsControl = rts_code(c);
+  if (c.abort_on_error != now.abort_on_error) d.fAbortOnError = c.abort_on_error;
+  if (c.xon_xoff != now.xon_xoff) d.fOutX = d.fInX = c.xon_xoff;
+  if (c.cts_handshake != now.cts_handshake) d.fOutxCtsFlow = c.cts_handshake;
+  if (c.dsr_handshake != now.dsr_handshake) d.fOutxDsrFlow = c.dsr_handshake;
+  if (c.dsr_sensitivity != now.dsr_sensitivity) d.fDsrSensitivity = c.dsr_sensitivity;
+}
+
 } // namespace
 
 HANDLE Win32Backend::port(Handle h) {
@@ -77,51 +130,41 @@ bool Win32Backend::get_config(Handle h, LineConfig &c) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (file == nullptr || !GetCommState(file, &dcb)) return false;
-  c.baud = dcb.BaudRate;
-  c.parity = parity_of(dcb.Parity);
-  c.data_bits = dcb.ByteSize;
-  c.stop_bits = dcb.StopBits == TWOSTOPBITS ? StopBits::Two
-                : dcb.StopBits == ONE5STOPBITS ? StopBits::OneHalf
-                                               : StopBits::One;
-  c.binary = dcb.fBinary != 0;
-  c.dtr_auto = dcb.fDtrControl == DTR_CONTROL_ENABLE;
-  c.rts_auto = dcb.fRtsControl == RTS_CONTROL_ENABLE;
-  c.abort_on_error = dcb.fAbortOnError != 0;
-  c.xon_xoff = dcb.fOutX || dcb.fInX;
-  c.cts_handshake = dcb.fOutxCtsFlow != 0;
-  c.dsr_handshake = dcb.fOutxDsrFlow != 0;
+  read_dcb(dcb, c);
   return true;
 }
 
 bool Win32Backend::apply_settings(const char *text, LineConfig &config) {
-  // The library's own parser, as on every platform: the same mode strings
-  // are accepted and refused everywhere.
-  return parse_settings(text, config);
+  // The system's own parser, BuildCommDCBA, on the configuration read from
+  // the port with the library's four changes: what Windows takes or refuses
+  // is what the library takes or refuses. It sets only fields that a
+  // LineConfig holds, so it gets them all, and what it does not set is not
+  // lost: set_config writes only what differs from the port's DCB.
+  if (text == nullptr) return false;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  write_dcb(config, dcb);
+  if (!BuildCommDCBA(text, &dcb)) return false;
+  read_dcb(dcb, config);
+  return true;
 }
 
 bool Win32Backend::set_config(Handle h, const LineConfig &c) {
   HANDLE file = port(h);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  if (file == nullptr || !is_supported_baud(c.baud) || !GetCommState(file, &dcb)) return false;
-  dcb.BaudRate = c.baud;
-  dcb.Parity = parity_code(c.parity);
-  dcb.fParity = FALSE; // bytes come as received, line errors are not reported
-  dcb.ByteSize = c.data_bits;
-  dcb.StopBits = c.stop_bits == StopBits::Two ? TWOSTOPBITS : c.stop_bits == StopBits::OneHalf ? ONE5STOPBITS : ONESTOPBIT;
-  dcb.fBinary = TRUE;
-  dcb.fDtrControl = c.dtr_auto ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-  dcb.fRtsControl = c.cts_handshake ? RTS_CONTROL_HANDSHAKE : c.rts_auto ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-  dcb.fAbortOnError = c.abort_on_error;
-  dcb.fOutX = dcb.fInX = c.xon_xoff;
-  dcb.fOutxCtsFlow = c.cts_handshake;
-  dcb.fOutxDsrFlow = c.dsr_handshake;
-  dcb.fDsrSensitivity = FALSE;
-  dcb.fErrorChar = FALSE;
-  dcb.fNull = FALSE;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
-  return SetCommState(file, &dcb) != 0;
+  if (file == nullptr || !GetCommState(file, &dcb)) return false;
+  // Built on the port's configuration: every field the configuration does
+  // not change keeps its value (the program's own XON/XOFF characters and
+  // limits, parity checking, the error and null characters).
+  write_dcb(c, dcb);
+  if (!SetCommState(file, &dcb)) return false;
+  // A driver may take a rate that it cannot run and run another instead
+  // (Wine on a pseudo-terminal without termios2): the rate read back must
+  // be the one asked for.
+  DCB check{};
+  check.DCBlength = sizeof check;
+  return GetCommState(file, &check) && check.BaudRate == dcb.BaudRate;
 }
 
 bool Win32Backend::set_timeouts(Handle h, const Timeouts &t) {
