@@ -67,13 +67,13 @@ void readout(BlockMode::Kind kind, int32_t measurements, std::vector<uint8_t> &b
 void table_export(const std::vector<uint8_t> &buffer, const char *what) {
   std::filesystem::path dir = std::filesystem::temp_directory_path() / "tavio32-bench-block";
   std::filesystem::create_directories(dir);
-  const std::string file = (dir / "table.txt").string();
+  std::string file = (dir / "table.txt").string();
   tavio::SETHARD(tavio::kSios);
   std::vector<double> times;
   int32_t r = 0;
   for (int i = 0; i < 41; ++i) {
     const double t0 = bench::now_ms();
-    r = tavio::TABELLESPEICHERN(file.c_str(), buffer.data());
+    r = tavio::TABELLESPEICHERN(file.data(), buffer.data());
     times.push_back(bench::now_ms() - t0);
   }
   std::sort(times.begin(), times.end());
