@@ -1,19 +1,11 @@
-// Settings texts (a mode string from its sixth character), one table for
-// both builds: the Linux parser and OPENCOM on a pseudo-terminal
-// (settings_table_test.cpp), and the DLL under Wine beside the system's own
-// BuildCommDCBA (win/wine_test.cpp).
+// Settings texts for both builds: the Linux parser and OPENCOM on a pty
+// (settings_table_test.cpp), the DLL under Wine beside BuildCommDCBA (win/).
 #pragma once
-
 #include <cstdint>
-
 namespace settings_table {
-
-struct Case {
-  const char *text;
-  int taken;     // 1: BuildCommDCBA and the Linux parser take it, 0: both refuse it, 2: only Linux (MODE's hs, tg)
-  int opens;     // OPENCOM with it opens a pseudo-terminal on Linux
-  uint32_t baud; // the rate it sets (0: none)
-};
+// taken: 1 BuildCommDCBA and the Linux parser take the text, 0 both refuse it, 2 only Linux (MODE's hs, tg);
+// opens: OPENCOM with it opens a pseudo-terminal on Linux; baud: the rate it sets there (0: not checked).
+struct Case { const char *text; int taken, opens; uint32_t baud; };
 
 inline constexpr Case kCases[] = {
     // The old form: two-digit MODE rates, spaces, the fifth field, any rate.
@@ -45,5 +37,4 @@ inline constexpr Case kCases[] = {
     {"stop=1.501", 0, 0, 0}, {"to=foobar", 0, 0, 0}, {"xon=yes", 0, 0, 0}, {"speed=9600", 0, 0, 0},
     {"COM0:baud=115200", 0, 0, 0},
 };
-
 } // namespace settings_table
