@@ -195,7 +195,7 @@ class Ports(Devices):
     def test_failed_open_leaves_the_device_free(self):
         self.sim("echo")
         with self.assertRaises(tavio32.PortError):
-            tavio32.Port("COM3", "12,N,8,1")
+            tavio32.Port("COM3", "12,N,8")
         with tavio32.Port("COM3", "9600,N,8,1") as p:  # not held by the failed try
             p.write(b"x")
             self.assertEqual(p.read(1), b"x")

@@ -415,9 +415,9 @@ void second_process() {
 } // namespace
 
 // The shared table of settings texts on COM6: OPENCOM opens with a text
-// when the system's own BuildCommDCBA takes it, and the port then holds
-// what BuildCommDCBA made of the configuration read from it with the
-// open's four changes, the program's own XON/XOFF characters kept.
+// when BuildCommDCBA takes it, and the port then holds what BuildCommDCBA
+// made of its configuration with the open's four changes, the program's own
+// XON/XOFF characters kept.
 void settings_texts() {
   wt::group("settings texts: OPENCOM beside BuildCommDCBA");
   int taken = 0, opened = 0, agree = 0, lost = 0;
@@ -425,43 +425,31 @@ void settings_texts() {
     char base[] = "COM6:19200,N,8,2";
     CHECK_EQ(OPENCOM(base), 1);
     HANDLE port = reinterpret_cast<HANDLE>(static_cast<intptr_t>(GETCOM()));
-    DCB want{};
-    want.DCBlength = sizeof want;
+    DCB want{}, now{};
+    want.DCBlength = now.DCBlength = sizeof want;
     GetCommState(port, &want);
-    want.XonChar = 0x21;
-    want.XoffChar = 0x23;
+    want.XonChar = 0x21, want.XoffChar = 0x23;
     SetCommState(port, &want);
     GetCommState(port, &want);
-    want.fBinary = TRUE;
-    want.fDtrControl = DTR_CONTROL_DISABLE;
-    want.fRtsControl = RTS_CONTROL_DISABLE;
+    want.fBinary = TRUE, want.fDtrControl = DTR_CONTROL_DISABLE, want.fRtsControl = RTS_CONTROL_DISABLE;
     want.fAbortOnError = FALSE;
     const int built = BuildCommDCBA(c.text, &want) ? 1 : 0;
     std::string m = std::string("COM6:") + c.text;
     const int32_t r = OPENCOM(m.data());
-    DCB now{};
-    now.DCBlength = sizeof now;
-    // Refused although BuildCommDCBA took it: only where the port does not
-    // keep the rate (Wine without termios2 runs 38400 for any other).
-    const bool rate_lost = r == 0 && built && (!SetCommState(port, &want) || !GetCommState(port, &now) ||
-                                               now.BaudRate != want.BaudRate);
-    taken += built;
-    opened += r;
-    agree += r == built;
-    lost += rate_lost;
-    if (built != (c.taken == 1) || (r != built && !rate_lost))
-      wt::fail(__FILE__, __LINE__, std::string("\"") + c.text + "\": " + std::to_string(r) + " beside " + std::to_string(built));
-    if (r != 1 || !GetCommState(port, &now)) continue;
-    CHECK_EQ(now.BaudRate, want.BaudRate);
-    CHECK_EQ(now.StopBits == ONESTOPBIT, want.StopBits == ONESTOPBIT); // 1.5 and 2 are one flag in termios
-    CHECK_EQ(now.fOutX, want.fOutX);
-    CHECK_EQ(now.fInX, want.fInX);
-    CHECK_EQ(now.fOutxCtsFlow, want.fOutxCtsFlow);
-    CHECK_EQ(now.XonChar, 0x21);
-    CHECK_EQ(now.XoffChar, 0x23);
+    // Refused although taken only where the port does not keep the rate.
+    const bool rate_lost = r == 0 && built && !(SetCommState(port, &want) && GetCommState(port, &now) &&
+                                                now.BaudRate == want.BaudRate);
+    taken += built, opened += r, agree += r == built, lost += rate_lost;
+    // What Wine keeps on a pseudo-terminal (there 1.5 and 2 stop bits are one flag).
+    const bool held = GetCommState(port, &now) && now.BaudRate == want.BaudRate && now.fInX == want.fInX &&
+                      (now.StopBits == ONESTOPBIT) == (want.StopBits == ONESTOPBIT) && now.fOutX == want.fOutX &&
+                      now.fOutxCtsFlow == want.fOutxCtsFlow && now.XonChar == 0x21 && now.XoffChar == 0x23;
+    ++wt::g_checks;
+    if (built != (c.taken == 1) || (r != built && !rate_lost) || (r == 1 && !held))
+      wt::fail(__FILE__, __LINE__, std::string(c.text) + ": " + std::to_string(r) + " / " + std::to_string(built));
   }
   CLOSECOM();
-  std::printf("  %d texts: BuildCommDCBA takes %d, OPENCOM opens %d; they agree on %d, the port lost the rate of %d\n",
+  std::printf("  %d texts: BuildCommDCBA takes %d, OPENCOM opens %d; they agree on %d, the rate lost on %d\n",
               static_cast<int>(std::size(settings_table::kCases)), taken, opened, agree, lost);
 }
 
