@@ -39,9 +39,11 @@ Device::Device(Selection selection, std::vector<int> channels, double every_ms, 
 Device::~Device() { stop(); }
 
 void Device::start() {
-  // The state before the first open, so that a status never lacks a field.
-  publish_state();
-  thread_ = std::thread([this] { run(); });
+  // The first open (a detection takes a few seconds) before any request.
+  std::promise<void> opened;
+  std::future<void> ready = opened.get_future();
+  thread_ = std::thread([this, &opened] { run(opened); });
+  ready.wait();
 }
 
 void Device::stop() {
@@ -349,8 +351,10 @@ void Device::wait_until(double ms) {
   cv_.wait_for(lock, std::chrono::microseconds(long(left * 1000)), [&] { return stopping_ || !tasks_.empty(); });
 }
 
-void Device::run() {
+void Device::run(std::promise<void> &opened) {
   open_selection();
+  publish_state();
+  opened.set_value(); // `opened` is gone after this
   while (!stopping()) {
     run_tasks();
     if (pending_) {

@@ -52,7 +52,7 @@ class Device {
 public:
   Device(Selection selection, std::vector<int> channels, double every_ms, Stream &stream);
   ~Device();
-  void start();
+  void start(); // returns after the first open
   void stop(); // ends the thread; the port is closed when it returns
 
   // The state as /api/status shows it (without `control`).
@@ -66,7 +66,7 @@ public:
   Answer select(const Selection &s);
 
 private:
-  void run();
+  void run(std::promise<void> &opened);
   Answer call(std::function<Answer()> task);
   void run_tasks();
   bool open_selection(); // true: live

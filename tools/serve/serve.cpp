@@ -10,6 +10,7 @@
 #include <ifaddrs.h>
 #include <memory>
 #include <net/if.h>
+#include <sys/socket.h>
 #include <netinet/in.h>
 #include <thread>
 #include <unistd.h>
@@ -121,6 +122,14 @@ int cmd_serve(const ServeOptions &o) {
   server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
   server.set_payload_max_length(64 * 1024);
   server.set_tcp_nodelay(true);
+  // A fixed send buffer per connection (accepted sockets inherit it): a
+  // browser that stops reading blocks its own writes soon, and is dropped
+  // after the write time-out, instead of the kernel queueing megabytes.
+  server.set_socket_options([](socket_t fd) {
+    int yes = 1, bytes = 64 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+  });
   Api api(device, stream, access);
   api.install(server);
 
