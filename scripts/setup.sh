@@ -9,10 +9,17 @@ packages+=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools w
 packages+=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 # Network ports: the RFC 2217 servers the tests run against.
 packages+=(ser2net python3-serial)
+# tavio32 serve: the HTTP server and JSON libraries; npm fetches uPlot for
+# the page at build time. Chromium, its driver and Selenium for the page's test.
+packages+=(libcpp-httplib-dev nlohmann-json3-dev)
+packages+=(chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Debian's npm, unless an npm is there already (Node.js from elsewhere
+# brings its own, and Debian's npm package would conflict with it).
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
 run=()
