@@ -61,7 +61,9 @@
     let j = null;
     try { j = await r.json(); } catch (e) { j = null; }
     if (!r.ok && !(r.status === 202)) {
-      throw new Error((j && j.error) || ('the server answered ' + r.status));
+      const e = new Error((j && j.error) || ('the server answered ' + r.status));
+      e.status = r.status;
+      throw e;
     }
     return j;
   }
@@ -441,7 +443,9 @@
     } catch (e) {
       connected = false;
       showHeader();
-      banner('No connection to the server: trying again…', true);
+      // 401: a server that started afresh, with new tokens.
+      banner(e.status === 401 ? 'This address is no longer valid (the server was started again): ' +
+             'open the new address that tavio32 serve printed.' : 'No connection to the server: trying again…', true);
       setTimeout(connect, 2000);
       return;
     }
@@ -468,5 +472,6 @@
     };
   }
   window.addEventListener('error', (e) => t.errors.push(String(e.message)));
+  window.addEventListener('unhandledrejection', (e) => t.errors.push(String(e.reason)));
   connect();
 })();

@@ -105,6 +105,23 @@ class Access(unittest.TestCase):
         self.assertIn(b"uPlot", s.request("/uPlot.min.js").body)
 
 
+class Classroom(unittest.TestCase):
+    def test_all_addresses_print_the_machines_own_and_tokens_still_hold(self):
+        s = Server(["--simulate"], clean_environment(), listen="0.0.0.0:0")
+        try:
+            self.assertNotIn("0.0.0.0", s.control_url)
+            self.assertNotIn("127.0.0.1", s.control_url)
+            # Reached through the loopback address, named as anything.
+            s.base = "http://127.0.0.1:%d" % s.port
+            self.assertEqual(s.request("/api/status", headers={"Host": "pc.school:%d" % s.port}).status, 200)
+            self.assertEqual(s.request("/api/status", token=None).status, 401)
+            self.assertEqual(s.request("/api/output", {"dout": 1}, token="watch").status, 403)
+            evil = s.request("/api/output", {"dout": 1}, headers={"Origin": "http://evil.example"})
+            self.assertEqual(evil.status, 403)
+        finally:
+            s.kill()
+
+
 class WithSios(unittest.TestCase):
     def setUp(self):
         self.dir = TempDir()
