@@ -150,6 +150,7 @@
   }
   function onSample(s) {
     t.samples++;
+    if (t.samples === 1) { rateCount = 1; rateSince = performance.now(); }
     xs.push(s.t_ms / 1000);
     channels.forEach((c) => raw[c].push(s.ain[c] !== undefined ? s.ain[c] : null));
     din.push(s.din);
@@ -192,6 +193,7 @@
   let rateCount = 0, rateSince = performance.now();
   setInterval(() => {
     const now = performance.now();
+    if (now - rateSince < 1500) return; // the first samples came just now
     const r = (t.samples - rateCount) * 1000 / (now - rateSince);
     rateCount = t.samples; rateSince = now;
     $('rate').textContent = connected ? r.toFixed(0) + ' samples/s' : '';
