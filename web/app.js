@@ -151,7 +151,14 @@
   function onSample(s) {
     t.samples++;
     if (t.samples === 1) { rateCount = 1; rateSince = performance.now(); }
-    xs.push(s.t_ms / 1000);
+    // No samples for a while (a recording, a fault): a gap in the lines.
+    const x = s.t_ms / 1000, every = status ? status.every_ms / 1000 : 0.02;
+    if (xs.length && x - xs[xs.length - 1] > Math.max(0.2, 5 * every)) {
+      xs.push((x + xs[xs.length - 1]) / 2);
+      channels.forEach((c) => raw[c].push(null));
+      din.push(null);
+    }
+    xs.push(x);
     channels.forEach((c) => raw[c].push(s.ain[c] !== undefined ? s.ain[c] : null));
     din.push(s.din);
     // Drop what no window shows any more (in batches: cheap).
@@ -318,6 +325,7 @@
   $('live-csv').onclick = () => {
     let out = 'time_s,' + channels.map((c) => csvCell(label(c))).join(',') + ',digital\n';
     for (let i = 0; i < xs.length; i++) {
+      if (din[i] == null) continue; // a gap
       out += xs[i].toFixed(3) + ',' + channels.map((c) => { const v = calibrate(c, raw[c][i]); return v == null ? '' : +v.toFixed(4); }).join(',') + ',' + din[i] + '\n';
     }
     download('tavio32-live.csv', out);
