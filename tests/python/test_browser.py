@@ -158,6 +158,18 @@ class Page(unittest.TestCase):
         self.assertFalse(d.find_element(By.ID, "r-start").is_enabled())
         self.assertFalse(d.find_element(By.ID, "select").is_displayed())
         self.assertIn("read only", d.find_element(By.ID, "role").text)
+        # The device vanishes: the header and a banner say so; it comes
+        # back: live again, the banner gone, the chart moving.
+        self.sim.stop()
+        state, banner = d.find_element(By.ID, "state"), d.find_element(By.ID, "banner")
+        until(lambda: state.text == "COM3 does not answer", what="the error in the header")
+        self.assertTrue(banner.is_displayed())
+        self.assertIn("COM3", banner.text)
+        self.sim = Sim("sios", self.dir.path)
+        until(lambda: state.text == "Live", timeout=5, what="live again")
+        self.assertFalse(banner.is_displayed())
+        n = self.js("tavio32.samples")
+        until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
 
 
 if __name__ == "__main__":
