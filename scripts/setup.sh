@@ -19,12 +19,14 @@
 set -euo pipefail
 
 # --- the lists, one per purpose -------------------------------------------
-demo_packages=(cmake make g++ pkg-config libcli11-dev)
+demo_packages=(cmake make g++ pkg-config libcli11-dev
+  libcpp-httplib-dev nlohmann-json3-dev)               # tavio32 serve: its HTTP server and JSON
 test_packages=(
   libgtest-dev python3 python3-pip python3-setuptools # the suites, the package's install test
   ser2net python3-serial                               # network ports: the RFC 2217 servers
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # the Windows DLL
   wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
+  chromium chromium-driver python3-selenium            # the browser page's test
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
@@ -48,6 +50,10 @@ case "$purpose" in
   ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
   *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci" >&2; exit 2 ;;
 esac
+# npm fetches the page's chart library when the command is built: Debian's,
+# unless an npm is there already (Node.js from elsewhere brings its own, and
+# Debian's npm package would conflict with it).
+command -v npm >/dev/null || wanted+=(npm)
 optional=()
 if [ "$purpose" != demo ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
   optional=("${optional_i386[@]}")

@@ -101,7 +101,7 @@ static std::string number(double v) {
   return s;
 }
 
-bool write_csv(const Recording &r, const std::string &path) {
+std::string csv_text(const Recording &r) {
   const bool several = r.blocks > 1;
   std::string out = several ? "block,time_ms" : "time_ms";
   for (int c : r.channels) out += ",channel " + std::to_string(c);
@@ -112,8 +112,10 @@ bool write_csv(const Recording &r, const std::string &path) {
     for (int v : r.rows[i]) out += "," + std::to_string(v);
     out += "\n";
   }
-  return write_file(path, out);
+  return out;
 }
+
+bool write_csv(const Recording &r, const std::string &path) { return write_file(path, csv_text(r)); }
 
 static std::string escape(const std::string &s) {
   std::string o;
@@ -129,7 +131,7 @@ static std::string escape(const std::string &s) {
   return o;
 }
 
-bool write_svg(const Recording &r, const std::string &path, const std::string &title) {
+std::string svg_text(const Recording &r, const std::string &title) {
   // Plot area inside the margins; blocks follow each other on the time axis.
   const double W = 800, H = 420, left = 60, right = 150, top = 40, bottom = 50;
   const double pw = W - left - right, ph = H - top - bottom;
@@ -185,7 +187,11 @@ bool write_svg(const Recording &r, const std::string &path, const std::string &t
          std::to_string(r.channels[c]) + "</text></g>\n";
   }
   o += "</svg>\n";
-  return write_file(path, o);
+  return o;
+}
+
+bool write_svg(const Recording &r, const std::string &path, const std::string &title) {
+  return write_file(path, svg_text(r, title));
 }
 
 } // namespace tavio::cli

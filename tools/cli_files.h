@@ -24,6 +24,10 @@ struct Recording {
 // selects the interface first); rows stop at the end of the buffer.
 Recording decode(const std::vector<char> &buffer, int header);
 
+// The CSV and SVG files' text.
+std::string csv_text(const Recording &r);
+std::string svg_text(const Recording &r, const std::string &title);
+
 // Both return false (errno set) when the file could not be written; a file
 // is written under a temporary name and renamed over the target when complete.
 bool write_csv(const Recording &r, const std::string &path);

@@ -1,0 +1,176 @@
+"""The page of `tavio32 serve` in a real browser: Debian's chromium through
+chromium-driver and python3-selenium, headless, against an emulated Sios.
+Skips (saying what is missing) without them. Screenshots go to
+$TAVIO32_ARTIFACTS (default: the current directory)."""
+import json
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+from emulators import Sim, TempDir, clean_environment
+from serving import Server
+
+try:
+    import selenium  # noqa: F401
+except ImportError:  # Debian's python3-selenium, under another Python
+    sys.path.append("/usr/lib/python3/dist-packages")
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    MISSING = None
+except ImportError:
+    MISSING = "python3-selenium is not installed"
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+DRIVER = shutil.which("chromedriver")
+if not MISSING and not CHROMIUM:
+    MISSING = "chromium is not installed"
+if not MISSING and not DRIVER:
+    MISSING = "chromium-driver is not installed"
+ARTIFACTS = os.environ.get("TAVIO32_ARTIFACTS", os.getcwd())
+
+
+def until(check, timeout=10, what="condition"):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        v = check()
+        if v:
+            return v
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+@unittest.skipIf(MISSING, MISSING)
+class Page(unittest.TestCase):
+    def setUp(self):
+        self.dir = TempDir()
+        self.sim = Sim("sios", self.dir.path, log=True)
+        self.server = Server(["--interface", "sios", "--port", "3"], clean_environment(COM3=self.sim.path))
+        self.downloads = os.path.join(self.dir.path, "downloads")
+        os.mkdir(self.downloads)
+        o = webdriver.ChromeOptions()
+        o.binary_location = CHROMIUM
+        for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--disable-default-apps", "--window-size=1280,1000",
+                  "--user-data-dir=" + tempfile.mkdtemp(dir=self.dir.path)]:
+            o.add_argument(a)
+        o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+        self.driver = webdriver.Chrome(service=Service(DRIVER), options=o)
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow",
+                                                                    "downloadPath": self.downloads})
+
+    def tearDown(self):
+        self.driver.quit()
+        self.server.kill()
+        self.sim.stop()
+        self.dir.cleanup()
+
+    def js(self, script):
+        return self.driver.execute_script("return " + script)
+
+    def test_chart_switches_recording_and_downloads(self):
+        d = self.driver
+        d.get(self.server.control_url)
+        until(lambda: self.js("tavio32.draws") > 3, what="the chart")
+        self.assertNotIn("token", d.current_url)  # out of the address bar
+        self.assertEqual(d.find_element(By.ID, "where").text, "Sios on COM3")
+        self.assertEqual(d.find_element(By.ID, "state").text, "Live")
+        # The chart moves.
+        x1 = self.js("tavio32.chart.scales.x.max")
+        time.sleep(0.5)
+        self.assertGreater(self.js("tavio32.chart.scales.x.max"), x1 + 0.3)
+        self.assertEqual(self.js("tavio32.chart.series.length"), 5)
+        first_chart = self.js("tavio32.firstChartMs")
+
+        # A switch reaches the emulator.
+        d.find_elements(By.CSS_SELECTOR, "#switches input")[1].click()
+        until(lambda: "digital outputs 0x02" in "".join(self.sim.log), what="DOUT 2 at the emulator")
+        d.find_element(By.ID, "aout-1")  # the Sios has analog outputs
+
+        # A recording completes and its CSV downloads.
+        m = d.find_element(By.ID, "r-measurements")
+        m.clear()
+        m.send_keys("50")
+        i = d.find_element(By.ID, "r-interval")
+        i.clear()
+        i.send_keys("5")
+        self.assertIn("0.3 s", d.find_element(By.ID, "r-duration").text)
+        d.find_element(By.ID, "r-start").click()
+        until(lambda: d.find_element(By.ID, "r-result").is_displayed(), timeout=15, what="the recording")
+        self.assertEqual(self.js("document.getElementById('p-reading').value"),
+                         self.js("document.getElementById('p-reading').max"))
+        name = self.server.request("/api/recording").json()["name"]
+        d.find_element(By.ID, "d-csv").click()
+        path = os.path.join(self.downloads, name + ".csv")
+        until(lambda: os.path.exists(path), what="the CSV download")
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), self.server.request("/api/recording.csv").body)
+        # Calibration: raw 0..255 is 0..5 V, in the page's own CSV.
+        for key, value in [("name", "light"), ("unit", "V"), ("y", "5")]:
+            e = d.find_element(By.CSS_SELECTOR, "#cal tr:first-child input.%s" % key)
+            e.clear()
+            e.send_keys(value + "\n")
+        d.find_element(By.ID, "d-calibrated").click()
+        cal = os.path.join(self.downloads, name + "-calibrated.csv")
+        until(lambda: os.path.exists(cal) and os.path.getsize(cal) > 0, what="the calibrated CSV")
+        with open(cal) as f:
+            rows = f.read().splitlines()
+        self.assertEqual(rows[0], "time_ms,light [V],channel 2")
+        raw = self.server.request("/api/recording").json()["values"]["1"][0]
+        self.assertAlmostEqual(float(rows[1].split(",")[1]), raw * 5 / 255, places=3)
+
+        d.execute_script("window.scrollTo(0, 0)")
+        time.sleep(0.3)
+        d.save_screenshot(os.path.join(ARTIFACTS, "serve-page.png"))
+        # It fits a 360-pixel phone: nothing wider than the screen.
+        d.set_window_size(360, 1400)
+        until(lambda: self.js("document.documentElement.clientWidth") <= 360, what="the narrow window")
+        d.execute_script("window.scrollTo(0, 0)")
+        time.sleep(0.3)
+        self.assertLessEqual(self.js("document.documentElement.scrollWidth"),
+                             self.js("document.documentElement.clientWidth"))
+        d.save_screenshot(os.path.join(ARTIFACTS, "serve-page-360.png"))
+
+        # No errors, and no request to any other host.
+        self.assertEqual(self.js("tavio32.errors"), [])
+        severe = [e for e in d.get_log("browser") if e["level"] == "SEVERE"]
+        self.assertEqual(severe, [])
+        own = urllib.parse.urlsplit(self.server.base).netloc
+        for entry in d.get_log("performance"):
+            msg = json.loads(entry["message"])["message"]
+            if msg["method"] == "Network.requestWillBeSent":
+                url = msg["params"]["request"]["url"]
+                u = urllib.parse.urlsplit(url)
+                # (chrome:// is the browser's own blank tab before the page.)
+                self.assertTrue(u.scheme in ("data", "blob", "chrome") or u.netloc == own, url)
+        print("\nfirst chart %.0f ms after navigation" % first_chart, file=sys.stderr)
+
+    def test_watchers_see_the_page_without_controls(self):
+        d = self.driver
+        d.get(self.server.watch_url)
+        until(lambda: self.js("tavio32.draws") > 0, what="the chart")
+        self.assertTrue(all(not s.is_enabled() for s in d.find_elements(By.CSS_SELECTOR, "#switches input")))
+        self.assertFalse(d.find_element(By.ID, "r-start").is_enabled())
+        self.assertFalse(d.find_element(By.ID, "select").is_displayed())
+        self.assertIn("read only", d.find_element(By.ID, "role").text)
+        # The device vanishes: the header and a banner say so; it comes
+        # back: live again, the banner gone, the chart moving.
+        self.sim.stop()
+        state, banner = d.find_element(By.ID, "state"), d.find_element(By.ID, "banner")
+        until(lambda: state.text == "COM3 does not answer", what="the error in the header")
+        self.assertTrue(banner.is_displayed())
+        self.assertIn("COM3", banner.text)
+        self.sim = Sim("sios", self.dir.path)
+        until(lambda: state.text == "Live", timeout=5, what="live again")
+        self.assertFalse(banner.is_displayed())
+        n = self.js("tavio32.samples")
+        until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,334 @@
+"""`tavio32 serve` through its HTTP API (urllib), against the simulation and
+against an emulated Sios served by tavio32-sim."""
+import os
+import re
+import signal
+import socket
+import subprocess
+import time
+import unittest
+
+from emulators import CLI, Sim, TempDir, clean_environment
+from serving import Server
+
+SANITIZED = bool(os.environ.get("TAVIO32_SANITIZED"))  # slower, all of it
+
+
+class Access(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = Server(["--simulate"], clean_environment())
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.kill()
+
+    def test_tokens_are_long_random_and_different(self):
+        s = self.server
+        self.assertRegex(s.token, r"^[0-9a-f]{32,}$")
+        self.assertRegex(s.watch, r"^[0-9a-f]{32,}$")
+        self.assertNotEqual(s.token, s.watch)
+        self.assertTrue(s.control_url.startswith("http://127.0.0.1:%d/?token=" % s.port))
+
+    def test_every_path_needs_a_token(self):
+        for path in ["/", "/app.js", "/api/status", "/api/stream", "/api/recording.csv", "/nothing"]:
+            self.assertEqual(self.server.request(path, token=None).status, 401, path)
+            self.assertEqual(self.server.request(path, token="0" * 48).status, 401, path)
+            # Nearly right is wrong too.
+            self.assertEqual(self.server.request(path, token=self.server.token[:-1]).status, 401, path)
+        self.assertEqual(self.server.request("/api/output", {"dout": 1}, token=None).status, 401)
+
+    def test_query_bearer_and_cookie_carry_the_token(self):
+        s = self.server
+        self.assertEqual(s.request("/api/status?token=" + s.token, token=None).status, 200)
+        page = s.request("/?watch=" + s.watch, token=None)
+        self.assertEqual(page.status, 200)
+        cookie = page.headers["Set-Cookie"]
+        self.assertIn("HttpOnly", cookie)
+        self.assertIn("SameSite=Strict", cookie)
+        value = cookie.split(";")[0]
+        st = s.request("/api/status", token=None, headers={"Cookie": "other=1; " + value})
+        self.assertEqual(st.status, 200)
+        self.assertFalse(st.json()["control"])
+        self.assertTrue(s.status()["control"])
+
+    def test_watchers_may_not_change_anything(self):
+        s = self.server
+        for path, body in [("/api/output", {"dout": 3}), ("/api/record", {"measurements": 1, "channels": [1],
+                                                                          "interval_ms": 1}),
+                           ("/api/select", {"simulate": True})]:
+            self.assertEqual(s.request(path, body, token="watch").status, 403, path)
+        self.assertEqual(s.request("/api/status", token="watch").status, 200)
+
+    def test_dns_rebinding_and_other_origins_are_refused(self):
+        s = self.server
+        for host in ["evil.example:%d" % s.port, "127.0.0.1.evil.example:%d" % s.port, "localhost:1",
+                     "localhost"]:
+            self.assertEqual(s.request("/api/status", headers={"Host": host}).status, 403, host)
+        for host in ["localhost:%d" % s.port, "127.0.0.1:%d" % s.port]:
+            self.assertEqual(s.request("/api/status", headers={"Host": host}).status, 200, host)
+        evil = s.request("/api/output", {"dout": 1}, headers={"Origin": "http://evil.example"})
+        self.assertEqual(evil.status, 403)
+        own = s.request("/api/output", {"dout": 1}, headers={"Origin": s.base})
+        self.assertEqual(own.status, 200, own.body)
+
+    def test_bad_requests_say_why(self):
+        s = self.server
+        for body in [b"{", b"[1]", b'{"dout": "5"}', b'{"dout": 1.5}', b'{"dout": true}', b'{"dout": 256}',
+                     b'{"dout": -1}', b'{"dout": 1, "status": 1}', b'{"frob": 1}', b'{"aout": {"channel": 5, "value": 1}}',
+                     b'{"aout": 3}']:
+            a = s.request("/api/output", raw=body)
+            self.assertEqual(a.status, 400, body)
+            self.assertTrue(a.json()["error"], body)
+        for body in [{"measurements": 0, "channels": [1], "interval_ms": 1},
+                     {"measurements": 10, "channels": [], "interval_ms": 1},
+                     {"measurements": 10, "channels": [5], "interval_ms": 1},
+                     {"measurements": 10, "channels": [1], "interval_ms": "1"},
+                     {"measurements": 10, "channels": [1], "interval_ms": 1, "trigger": {"mode": 9, "value": 1}}]:
+            self.assertEqual(s.request("/api/record", body).status, 400, body)
+        # The simulation has no block mode: a well-formed recording is refused too.
+        a = s.request("/api/record", {"measurements": 10, "channels": [1], "interval_ms": 1})
+        self.assertEqual(a.status, 400)
+        self.assertIn("Sios", a.json()["error"])
+        for body in [{"interface": "frob", "port": 3}, {"interface": "sios", "port": 12}, {"interface": "sios"},
+                     {"detect": False}]:
+            self.assertEqual(s.request("/api/select", body).status, 400, body)
+        self.assertEqual(s.request("/api/recording").status, 404)
+        self.assertEqual(s.request("/api/recording.dat").status, 404)
+
+    def test_the_page_and_its_files_come_from_the_server(self):
+        s = self.server
+        page = s.request("/").body.decode()
+        for ref in re.findall(r'(?:src|href)="([^"]+)"', page):
+            if ref.startswith("data:") or ref.startswith("/api/"):
+                continue
+            self.assertTrue(ref.startswith("/") or "://" not in ref, ref)
+            self.assertEqual(s.request("/" + ref.lstrip("/")).status, 200, ref)
+        self.assertIn(b"uPlot", s.request("/uPlot.min.js").body)
+
+
+class Classroom(unittest.TestCase):
+    def test_all_addresses_print_the_machines_own_and_tokens_still_hold(self):
+        s = Server(["--simulate"], clean_environment(), listen="0.0.0.0:0")
+        try:
+            self.assertNotIn("0.0.0.0", s.control_url)
+            self.assertNotIn("127.0.0.1", s.control_url)
+            # Reached through the loopback address, named as anything.
+            s.base = "http://127.0.0.1:%d" % s.port
+            self.assertEqual(s.request("/api/status", headers={"Host": "pc.school:%d" % s.port}).status, 200)
+            self.assertEqual(s.request("/api/status", token=None).status, 401)
+            self.assertEqual(s.request("/api/output", {"dout": 1}, token="watch").status, 403)
+            evil = s.request("/api/output", {"dout": 1}, headers={"Origin": "http://evil.example"})
+            self.assertEqual(evil.status, 403)
+        finally:
+            s.kill()
+
+
+class WithSios(unittest.TestCase):
+    def setUp(self):
+        self.dir = TempDir()
+        self.sim = Sim("sios", self.dir.path, log=True)
+        self.env = clean_environment(COM3=self.sim.path)
+        self.server = None
+
+    def tearDown(self):
+        if self.server:
+            self.server.kill()
+        if self.sim:
+            self.sim.stop()
+        self.dir.cleanup()
+
+    def serve(self, *args):
+        self.server = Server(["--interface", "sios", "--port", "3"] + list(args), self.env)
+        return self.server
+
+
+class Sampling(WithSios):
+    def test_samples_reach_every_client_in_order_complete_and_on_time(self):
+        s = self.serve("--every", "20")
+        st = s.wait_state("live")
+        self.assertEqual((st["interface"], st["port"], st["device"], st["code"]), ("sios", 3, self.sim.path, 4))
+        self.assertEqual(st["channels"], [1, 2, 3, 4])
+        a, b = s.events(), s.events()
+        a.next("state"), b.next("state")
+        got_a, got_b = a.samples(1.5), b.samples(0.3)
+        got_b += b.samples(0.1)
+        ids = [i for i, _ in got_a]
+        self.assertEqual(ids, list(range(ids[0], ids[0] + len(ids))), "events missing or out of order")
+        times = [d["t_ms"] for _, d in got_a]
+        self.assertEqual(times, sorted(times))
+        gaps = [y - x for x, y in zip(times, times[1:])]
+        self.assertAlmostEqual(sum(gaps) / len(gaps), 20, delta=2)  # the rate asked for
+        self.assertLess(max(gaps), 60)
+        self.assertGreater(len(got_a), 60)
+        for _, d in got_a:
+            self.assertEqual(sorted(d["ain"]), ["1", "2", "3", "4"])
+            self.assertTrue(all(0 <= v <= 255 for v in d["ain"].values()))
+            self.assertTrue(0 <= d["din"] <= 255)
+        # The second client saw the same samples.
+        first = dict(got_a)
+        for i, d in got_b:
+            if i in first:
+                self.assertEqual(first[i], d)
+        a.close(), b.close()
+
+    def test_a_client_that_stops_reading_is_dropped_and_holds_up_no_one(self):
+        s = Server(["--simulate", "--every", "1"], clean_environment())
+        self.server = s
+        # A client that never reads: a small receive window (set before
+        # connecting), and no reads.
+        raw = socket.socket()
+        raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 2048)
+        raw.connect(("127.0.0.1", s.port))
+        raw.sendall(("GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+                     % (s.port, s.token)).encode())
+        good = s.events()
+        good.next("state")
+        got = good.samples(4)
+        ids = [i for i, _ in got]
+        self.assertEqual(ids, list(range(ids[0], ids[0] + len(ids))))
+        self.assertGreater(len(got), 3000)  # 1 ms asked for: nothing held the device thread up
+        # The one that never read is gone: what it reads now ends soon.
+        raw.settimeout(2)
+        t0, total = time.monotonic(), 0
+        try:
+            while time.monotonic() - t0 < 5:
+                data = raw.recv(65536)
+                if not data:
+                    break
+                total += len(data)
+        except (ConnectionResetError, socket.timeout):
+            pass
+        self.assertLess(time.monotonic() - t0, 4, "still served after %d bytes" % total)
+        raw.close()
+        good.close()
+
+
+class Outputs(WithSios):
+    def test_outputs_reach_the_interface_and_bad_ones_do_not(self):
+        s = self.serve()
+        s.wait_state("live")
+        self.assertEqual(s.request("/api/output", {"dout": 90}).json(), {"ok": True, "result": 1})
+        self.assertTrue(s.request("/api/output", {"aout": {"channel": 2, "value": 200}}).json()["ok"])
+        self.assertTrue(s.request("/api/output", {"status": 7}).json()["ok"])
+        time.sleep(0.2)
+        notes = "".join(self.sim.log)
+        self.assertIn("digital outputs 0x5a", notes)
+        self.assertIn("analog output 2 = 200", notes)
+        st = s.status()
+        self.assertEqual((st["dout"], st["aout"], st["status_output"]), (90, {"2": 200}, 7))
+        before = len(self.sim.log)
+        for body in [{"dout": 300}, {"aout": {"channel": 2, "value": 256}}, {"status": "x"}]:
+            self.assertEqual(s.request("/api/output", body).status, 400)
+        self.assertEqual(s.request("/api/output", {"dout": 5}, token="watch").status, 403)
+        time.sleep(0.2)
+        self.assertNotIn("outputs 0x05", "".join(self.sim.log[before:]))
+        self.assertNotIn("= 256", "".join(self.sim.log[before:]))
+
+
+class Recording(WithSios):
+    PLAN = {"measurements": 40, "channels": [1, 3], "interval_ms": 5, "blocks": 2, "trigger": None}
+
+    def test_recording_with_progress_and_files_equal_to_the_command(self):
+        s = self.serve()
+        s.wait_state("live")
+        ev = s.events()
+        too_big = dict(self.PLAN, measurements=20000)
+        a = s.request("/api/record", too_big)
+        self.assertEqual(a.status, 400)
+        self.assertIn("holds 30704 values", a.json()["error"])
+        self.assertEqual(s.request("/api/record", self.PLAN).status, 202)
+        self.assertEqual(s.request("/api/record", self.PLAN).status, 409)
+        self.assertEqual(s.request("/api/output", {"dout": 1}).status, 409)
+        ev.next("state", where=lambda d: d["state"] == "recording")
+        ev.next("progress", where=lambda d: d["phase"] == "recording" and d["done"] == d["total"] == 400)
+        ev.next("state", where=lambda d: d["state"] == "reading")
+        _, last = ev.next("progress", where=lambda d: d["phase"] == "reading" and d["done"] == d["total"])
+        self.assertEqual(last["total"], 2 * 40 * 2 + 1)
+        _, done = ev.next("recording", timeout=10)
+        self.assertTrue(done["ok"])
+        ev.next("state", where=lambda d: d["state"] == "live")
+        ev.next("sample")  # sampling goes on
+        ev.close()
+
+        r = s.request("/api/recording").json()
+        name = r["name"]
+        self.assertEqual((r["measurements"], r["channels"], r["interval_ms"], r["blocks"]), (40, [1, 3], 5, 2))
+        self.assertEqual(len(r["times_ms"]), 80)
+        self.assertEqual(r["times_ms"][:3], [0, 5, 10])
+        self.assertEqual(len(r["values"]["1"]), 80)
+        files = {}
+        for ext in ["dat", "txt", "csv", "svg"]:
+            a = s.request("/api/recording." + ext)
+            self.assertEqual(a.status, 200)
+            self.assertIn('filename="%s.%s"' % (name, ext), a.headers["Content-Disposition"])
+            files[ext] = a.body
+        self.assertEqual(len(files["dat"]), 30720)
+        # The JSON holds the CSV's values.
+        csv_rows = files["csv"].decode().splitlines()
+        self.assertEqual(csv_rows[1].split(","), ["1", "0"] + [str(r["values"]["1"][0]), str(r["values"]["3"][0])])
+        rc, took = s.end(signal.SIGINT)
+        self.assertEqual(rc, 130)
+
+        # The same recording by the command: the same bytes (the emulator's
+        # block data depends on the definition only).
+        out = subprocess.run([CLI, "record", "--interface", "sios", "--port", "3", "--measurements", "40",
+                              "--channels", "1,3", "--interval", "5", "--blocks", "2", "--out", name],
+                             env=self.env, cwd=self.dir.path, capture_output=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        for ext, data in files.items():
+            with open(os.path.join(self.dir.path, name + "." + ext), "rb") as f:
+                self.assertEqual(f.read(), data, ext)
+
+
+class Faults(WithSios):
+    def test_vanished_device_is_an_error_then_live_again(self):
+        s = self.serve()
+        s.wait_state("live")
+        ev = s.events()
+        ev.next("sample")
+        self.sim.stop()
+        self.sim = None
+        _, st = ev.next("state", where=lambda d: d["state"] == "error", timeout=3)
+        self.assertRegex(st["error"], "does not answer|does not exist")
+        self.assertIn("COM3", st["error"])
+        self.assertEqual(s.status()["state"], "error")  # still serving
+        self.assertEqual(s.request("/api/output", {"dout": 1}).status, 503)
+        time.sleep(1.2)  # it tries again every second, and fails
+        self.assertEqual(s.status()["state"], "error")
+        self.sim = Sim("sios", self.dir.path)
+        ev.next("state", where=lambda d: d["state"] == "live", timeout=4)
+        ev.next("sample", timeout=2)
+        ev.close()
+
+    def test_signals_end_it_within_a_second_and_free_the_port(self):
+        for sig, status in [(signal.SIGINT, 130), (signal.SIGTERM, 0)]:
+            s = self.serve()
+            s.wait_state("live")
+            ev = s.events()
+            ev.next("sample")
+            rc, took = s.end(sig)
+            self.assertEqual(rc, status)
+            self.assertLess(took, 2.0 if SANITIZED else 1.0)
+            self.assertTrue(ev.closed.wait(2))
+            ev.close()
+            self.server = None
+        # The port is free: the command opens it.
+        out = subprocess.run([CLI, "write", "--interface", "sios", "--port", "3", "dout", "1"], env=self.env,
+                             capture_output=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+
+    def test_select_switches_interfaces(self):
+        s = self.serve()
+        s.wait_state("live")
+        st = s.request("/api/select", {"simulate": True}).json()
+        self.assertEqual((st["interface"], st["state"]), ("simulation", "live"))
+        st = s.request("/api/select", {"interface": "sios", "port": 4}).json()
+        self.assertEqual(st["state"], "error")
+        self.assertIn("COM4", st["error"])
+        st = s.request("/api/select", {"detect": True}).json()
+        self.assertEqual((st["interface"], st["port"], st["state"]), ("sios", 3, "live"))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,91 @@
+#include "cli_blocks.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#include "tavio32.h"
+
+namespace tavio::cli {
+
+int header_size(int32_t code) { return code == 4 ? 16 : 10; }
+int buffer_size(int32_t code) { return code == 4 ? 30720 : 6146; }
+
+int BlockPlan::mask() const {
+  int m = 0;
+  for (int c : channels) m |= 1 << (c - 1);
+  return m;
+}
+
+std::string plan_problem(const Interface &i, const BlockPlan &p) {
+  if (!i.blocks) return "block recordings work on the Sios and the Zelle only";
+  if (p.channels.empty()) return "a recording needs at least one channel";
+  for (int c : p.channels)
+    if (c < 1 || c > 4) return "channel " + std::to_string(c) + " does not exist: channels are 1 to 4";
+  for (size_t a = 0; a < p.channels.size(); ++a)
+    for (size_t b = a + 1; b < p.channels.size(); ++b)
+      if (p.channels[a] == p.channels[b]) return "channel " + std::to_string(p.channels[a]) + " is named twice";
+  if (p.measurements < 1 || p.measurements > 65535) return "measurements are 1 to 65535";
+  if (p.interval_ms < 1 || p.interval_ms > 65535) return "the interval is 1 to 65535 ms";
+  if (p.blocks < 1 || p.blocks > 255) return "blocks are 1 to 255";
+  if (p.trigger_mode) {
+    if (i.code != 4) return "triggers exist on the Sios only";
+    if (p.trigger_mode < 1 || p.trigger_mode > 6 || p.trigger_value < 0 || p.trigger_value > 255)
+      return "a trigger has a mode 1 to 6 and a value 0 to 255";
+  }
+  const int header = header_size(i.code), size = buffer_size(i.code);
+  const long values = long(p.measurements) * long(p.channels.size()) * p.blocks;
+  if (values > size - header)
+    return "the " + std::string(i.title) + " holds " + std::to_string(size - header) + " values, not " +
+           std::to_string(values) + ": fewer measurements, channels or blocks";
+  return "";
+}
+
+Recording write_outputs(std::vector<char> &buffer, size_t valid, int32_t code, const std::string &txt,
+                        const std::string &csv, const std::string &svg, const std::string &title) {
+  if (!txt.empty() && TABELLESPEICHERN(const_cast<char *>(txt.c_str()), buffer.data()) < 0)
+    fail("cannot write " + txt + ": check the directory and free space");
+  std::vector<char> view(buffer.begin(), buffer.begin() + long(valid));
+  Recording r = decode(view, header_size(code));
+  if (!csv.empty() && !write_csv(r, csv)) fail("cannot write " + csv + ": " + std::strerror(errno));
+  if (!svg.empty() && !write_svg(r, svg, title)) fail("cannot write " + svg + ": " + std::strerror(errno));
+  return r;
+}
+
+static bool slurp(const std::string &path, std::string &out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  out = s.str();
+  return true;
+}
+
+bool block_files(std::vector<char> &buffer, int32_t code, const std::string &title, BlockFiles &out,
+                 std::string &error) {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavio32-serve-XXXXXX";
+  if (!::mkdtemp(dir.data())) {
+    error = std::string("cannot make a temporary directory: ") + std::strerror(errno);
+    return false;
+  }
+  const std::string base = dir + "/r";
+  bool ok = DATENSPEICHERN(const_cast<char *>((base + ".dat").c_str()), buffer.data()) >= 0;
+  try {
+    if (ok) out.recording = write_outputs(buffer, buffer.size(), code, base + ".txt", base + ".csv", base + ".svg", title);
+  } catch (const Failure &f) {
+    ok = false;
+    error = f.message;
+  }
+  ok = ok && slurp(base + ".dat", out.dat) && slurp(base + ".txt", out.txt) && slurp(base + ".csv", out.csv) &&
+       slurp(base + ".svg", out.svg);
+  if (!ok && error.empty()) error = "cannot write the recording's files in " + dir;
+  for (const char *ext : {".dat", ".txt", ".csv", ".svg"}) ::unlink((base + ext).c_str());
+  ::rmdir(dir.c_str());
+  return ok;
+}
+
+} // namespace tavio::cli

@@ -1,0 +1,63 @@
+// What the tavio32 command's subcommands share: failures with their exit
+// status, Ctrl-C, the clock, progress bars and the interface table.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavio::cli {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+// A failure to report: the message says what to do.
+struct Failure {
+  int status;
+  std::string message;
+};
+[[noreturn]] void fail(const std::string &message, int status = kExitFailure);
+
+// Set by SIGINT and SIGTERM once catch_interrupts() ran.
+extern volatile std::sig_atomic_t g_interrupted;
+void catch_interrupts();
+
+bool terminal(); // standard output is a terminal
+double now_ms(); // the monotonic clock
+// Sleeps until the monotonic time `ms`; false when interrupted.
+bool sleep_until(double ms);
+// A progress bar on the terminal: "label [#####     ]  45%  text".
+void progress(const char *label, double fraction, const std::string &text);
+
+struct Interface {
+  const char *name;
+  const char *title;
+  int32_t code;
+  int32_t (*init)(int32_t);
+  int first_port;
+  int analog_outputs; // 0: none
+  bool status_output;
+  bool blocks; // block recordings
+};
+const std::vector<Interface> &interfaces();
+const Interface *interface_by_code(int32_t code);
+const Interface *find_interface(const std::string &name);
+const Interface &interface_by_name(const std::string &name); // fails with usage status
+std::vector<std::string> interface_names();
+
+std::string com(int port);
+// Why `port` cannot carry interface `i` (empty when it can).
+std::string port_problem(const Interface &i, int port);
+// Opens the interface on COM`port`, or fails saying why.
+const Interface &open_interface(const std::string &name, int port);
+// "the Sios on COM3 (/dev/...) does not answer: ..."
+std::string not_answering_text(const Interface &i, int port);
+[[noreturn]] void not_answering(const Interface &i, int port);
+// Which COM port the primary port is, by comparing devices; 0 when unknown.
+int port_of_primary();
+
+void quiet_messages(const char *, const char *);
+
+} // namespace tavio::cli

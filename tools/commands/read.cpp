@@ -1,0 +1,122 @@
+// tavio32 read: analog and digital inputs, live or as CSV rows.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli_common.h"
+#include "commands.h"
+#include "tavio32.h"
+
+namespace tavio::cli {
+
+namespace {
+
+struct ReadOptions {
+  std::string interface;
+  int port = 0;
+  bool detect = false;
+  std::vector<int> channels;
+  bool digital = false;
+  double every = 100;
+  long count = 0;
+  std::string csv;
+};
+
+int cmd_read(ReadOptions o, bool channels_given) {
+  if (!channels_given) o.channels = o.digital ? std::vector<int>{} : std::vector<int>{1, 2, 3, 4};
+  for (int c : o.channels)
+    if (c < 1 || c > 4) fail("channel " + std::to_string(c) + " does not exist: channels are 1 to 4", kExitUsage);
+  if (o.every < 1) fail("--every needs at least 1 ms", kExitUsage);
+  const Interface *iface = nullptr;
+  int port = o.port;
+  if (!o.interface.empty()) {
+    iface = &open_interface(o.interface, o.port);
+  } else if (o.detect) {
+    const int32_t code = FINDHARD(0);
+    iface = interface_by_code(code);
+    port = port_of_primary();
+    if (!iface) std::fprintf(stderr, "tavio32: no interface answered: reading the simulation\n");
+  }
+  const std::string where = iface ? std::string(iface->title) + " on " + com(port) : "simulation";
+
+  FILE *csv = nullptr;
+  if (!o.csv.empty()) {
+    csv = std::fopen(o.csv.c_str(), "w");
+    if (!csv) fail("cannot write " + o.csv + ": " + std::strerror(errno));
+  }
+  const bool live = terminal();
+  if (!live && !csv) csv = stdout;
+  if (csv) {
+    std::fprintf(csv, "time_ms");
+    for (int c : o.channels) std::fprintf(csv, ",channel %d", c);
+    if (o.digital) std::fprintf(csv, ",digital");
+    std::fprintf(csv, "\n");
+    std::fflush(csv);
+  }
+  catch_interrupts();
+  if (live) std::printf("Reading %s every %g ms; Ctrl-C ends\n", where.c_str(), o.every);
+  const double start = now_ms();
+  bool drawn = false;
+  for (long n = 0; o.count == 0 || n < o.count; ++n) {
+    if (!sleep_until(start + double(n) * o.every)) break;
+    const double t = now_ms() - start;
+    std::vector<int> values;
+    for (int c : o.channels) values.push_back(AIN(c));
+    int din = o.digital ? DIN() : 0;
+    // A silent interface answers -1 (the Zelle 0, which cannot be told apart).
+    bool silent = iface && ((o.digital && din < 0) || std::any_of(values.begin(), values.end(), [](int v) { return v < 0; }));
+    if (silent) {
+      if (csv && csv != stdout) std::fclose(csv);
+      not_answering(*iface, port);
+    }
+    if (csv) {
+      std::fprintf(csv, "%.1f", t);
+      for (int v : values) std::fprintf(csv, ",%d", v);
+      if (o.digital) std::fprintf(csv, ",%d", din);
+      std::fprintf(csv, "\n");
+      std::fflush(csv);
+    }
+    if (live) {
+      const size_t lines = o.channels.size() + (o.digital ? 1 : 0);
+      if (drawn) std::printf("\x1b[%zuA", lines);
+      for (size_t i = 0; i < o.channels.size(); ++i) {
+        const int v = std::clamp(values[i], 0, 255), full = v * 40 / 255;
+        std::printf("\rchannel %d  %3d  [%s%s]\x1b[K\n", o.channels[i], values[i], std::string(size_t(full), '#').c_str(),
+                    std::string(size_t(40 - full), ' ').c_str());
+      }
+      if (o.digital) {
+        std::string bits;
+        for (int b = 7; b >= 0; --b) bits += (din >> b) & 1 ? '1' : '0';
+        std::printf("\rdigital    %3d  %s\x1b[K\n", din, bits.c_str());
+      }
+      std::fflush(stdout);
+      drawn = true;
+    }
+  }
+  if (csv && csv != stdout) std::fclose(csv);
+  if (iface) CLOSECOM();
+  return 0;
+}
+
+} // namespace
+
+Subcommand add_read(CLI::App &app) {
+  auto ro = std::make_shared<ReadOptions>();
+  auto *read = app.add_subcommand("read", "Read analog and digital inputs, live or as CSV rows (time in ms)");
+  auto *ri = read->add_option("--interface", ro->interface, "Interface to open")->check(CLI::IsMember(interface_names()));
+  auto *rp = read->add_option("--port", ro->port, "COM port number of the interface")->check(CLI::Range(0, 9));
+  ri->needs(rp);
+  rp->needs(ri);
+  read->add_flag("--detect", ro->detect, "Look for the interface first")->excludes(ri);
+  auto *rc = read->add_option("--channels", ro->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
+  read->add_flag("--digital", ro->digital, "Read the digital input too (alone without --channels)");
+  read->add_option("--every", ro->every, "Period in ms (default 100)")->check(CLI::PositiveNumber);
+  read->add_option("--count", ro->count, "Samples to take (default: until Ctrl-C)")->check(CLI::NonNegativeNumber);
+  read->add_option("--csv", ro->csv, "Write CSV rows to FILE");
+  read->footer("Without --interface or --detect the library's simulation is read.");
+  return {read, [ro, rc] { return cmd_read(*ro, rc->count() > 0); }};
+}
+
+} // namespace tavio::cli

@@ -1,0 +1,16 @@
+// tavio32 version.
+#include <cstdio>
+
+#include "commands.h"
+#include "tavio32.h"
+
+namespace tavio::cli {
+
+Subcommand add_version(CLI::App &app) {
+  return {app.add_subcommand("version", "Show the version"), [] {
+            std::printf("tavio32 1.22 (library version %d)\n", VERSION(0));
+            return 0;
+          }};
+}
+
+} // namespace tavio::cli

@@ -1,0 +1,256 @@
+#include "api.h"
+
+#include <chrono>
+#include <memory>
+
+#include "assets.h"
+#include "cli_common.h"
+
+namespace tavio::serve {
+
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+constexpr auto kKeepAlive = std::chrono::seconds(15); // a comment on a quiet stream
+
+// A request the API refuses before anything reaches the interface.
+struct BadRequest {
+  std::string message;
+};
+
+void reply(Response &res, int status, const json &body) {
+  res.status = status;
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(body.dump(), "application/json");
+}
+void reply(Response &res, const Answer &a) { reply(res, a.status, a.body); }
+
+json body_of(const Request &req) {
+  json j = json::parse(req.body, nullptr, false);
+  if (j.is_discarded()) throw BadRequest{"the body is not JSON"};
+  if (!j.is_object()) throw BadRequest{"the body is a JSON object"};
+  return j;
+}
+
+void only(const json &j, std::initializer_list<const char *> names) {
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    bool known = false;
+    for (const char *n : names) known = known || it.key() == n;
+    if (!known) throw BadRequest{"unknown field " + it.key()};
+  }
+}
+
+int integer(const json &j, const char *name, int lo, int hi) {
+  if (!j.contains(name)) throw BadRequest{std::string(name) + " is missing"};
+  const json &v = j[name];
+  if (!v.is_number_integer()) throw BadRequest{std::string(name) + " is a whole number"};
+  const long long n = v.get<long long>();
+  if (n < lo || n > hi) throw BadRequest{std::string(name) + " is " + std::to_string(lo) + " to " + std::to_string(hi)};
+  return int(n);
+}
+
+template <class F> void guarded(Response &res, F f) {
+  try {
+    f();
+  } catch (const BadRequest &e) {
+    reply(res, 400, {{"error", e.message}});
+  }
+}
+
+} // namespace
+
+void Api::status(const Request &req, Response &res) {
+  json s = device_.status();
+  s["control"] = access_.role(req) == Role::Control;
+  s["t_ms"] = device_.clock_ms();
+  s["watchers"] = streams_.load();
+  reply(res, 200, s);
+}
+
+void Api::events(const Request &req, Response &res) {
+  if (streams_ >= kMaxStreams) {
+    reply(res, 503, {{"error", "too many browsers are watching: close a tab and try again"}});
+    return;
+  }
+  ++streams_;
+  uint64_t last_seen = 0;
+  try {
+    last_seen = std::stoull(req.get_header_value("Last-Event-ID"));
+  } catch (...) {
+  }
+  struct Client {
+    uint64_t after;
+    bool first = true;
+    std::chrono::steady_clock::time_point last_write = std::chrono::steady_clock::now();
+  };
+  auto client = std::make_shared<Client>(Client{stream_.start(last_seen)});
+  res.set_header("Cache-Control", "no-store");
+  res.set_chunked_content_provider(
+      "text/event-stream",
+      [this, client](size_t, httplib::DataSink &sink) {
+        std::string out;
+        if (client->first) {
+          client->first = false;
+          // Reconnect after 1 s; then the state as it is now.
+          out = "retry: 1000\n\nevent: state\ndata: " + device_.status().dump() + "\n\n";
+        }
+        const Stream::Read r = stream_.read(client->after, out, std::chrono::milliseconds(250));
+        if (r != Stream::Read::Ok) return false; // closing, or too far behind: dropped
+        const auto now = std::chrono::steady_clock::now();
+        if (out.empty() && now - client->last_write > kKeepAlive) out = ": still here\n\n";
+        if (out.empty()) return true;
+        client->last_write = now;
+        return sink.write(out.data(), out.size());
+      },
+      [this](bool) { --streams_; });
+}
+
+void Api::output(const Request &req, Response &res) {
+  guarded(res, [&] {
+    json j = body_of(req);
+    only(j, {"dout", "aout", "status"});
+    if (j.size() != 1) throw BadRequest{"give one of dout, aout and status"};
+    if (j.contains("dout")) integer(j, "dout", 0, 255);
+    if (j.contains("status")) integer(j, "status", 0, 255);
+    if (j.contains("aout")) {
+      const json &a = j["aout"];
+      if (!a.is_object()) throw BadRequest{"aout is {\"channel\": C, \"value\": V}"};
+      only(a, {"channel", "value"});
+      integer(a, "channel", 1, 4);
+      integer(a, "value", 0, 255);
+    }
+    reply(res, device_.output(j));
+  });
+}
+
+void Api::record(const Request &req, Response &res) {
+  guarded(res, [&] {
+    json j = body_of(req);
+    only(j, {"measurements", "channels", "interval_ms", "blocks", "trigger"});
+    cli::BlockPlan p;
+    p.measurements = integer(j, "measurements", 1, 65535);
+    if (!j.contains("channels") || !j["channels"].is_array() || j["channels"].empty())
+      throw BadRequest{"channels is a list such as [1, 3]"};
+    for (const json &c : j["channels"]) {
+      if (!c.is_number_integer() || c.get<long long>() < 1 || c.get<long long>() > 4)
+        throw BadRequest{"channels are 1 to 4"};
+      p.channels.push_back(c.get<int>());
+    }
+    p.interval_ms = integer(j, "interval_ms", 1, 65535);
+    p.blocks = j.contains("blocks") ? integer(j, "blocks", 1, 255) : 1;
+    if (j.contains("trigger") && !j["trigger"].is_null()) {
+      const json &t = j["trigger"];
+      if (!t.is_object()) throw BadRequest{"trigger is null or {\"mode\": M, \"value\": V}"};
+      only(t, {"mode", "value"});
+      p.trigger_mode = integer(t, "mode", 1, 6);
+      p.trigger_value = integer(t, "value", 0, 255);
+    }
+    reply(res, device_.record(p));
+  });
+}
+
+void Api::select(const Request &req, Response &res) {
+  guarded(res, [&] {
+    json j = body_of(req);
+    only(j, {"interface", "port", "detect", "simulate"});
+    Selection s;
+    if (j.contains("interface")) {
+      if (!j["interface"].is_string()) throw BadRequest{"interface is a name such as \"sios\""};
+      const cli::Interface *i = cli::find_interface(j["interface"].get<std::string>());
+      if (!i) throw BadRequest{"interfaces are sios, compulab, zelle, rsbox, camface and ccontrol"};
+      s = {Selection::Interface, i->name, integer(j, "port", 0, 9)};
+      const std::string problem = cli::port_problem(*i, s.port);
+      if (!problem.empty()) throw BadRequest{problem};
+    } else if (j.contains("detect") && j["detect"] == true && j.size() == 1) {
+      s.kind = Selection::Detect;
+    } else if (j.contains("simulate") && j["simulate"] == true && j.size() == 1) {
+      s.kind = Selection::Simulate;
+    } else {
+      throw BadRequest{"give {\"interface\": NAME, \"port\": N}, {\"detect\": true} or {\"simulate\": true}"};
+    }
+    Answer a = device_.select(s);
+    if (a.status == 200) a.body["control"] = true;
+    reply(res, a);
+  });
+}
+
+void Api::recording(const Request &, Response &res) {
+  auto f = device_.recording();
+  if (!f) {
+    reply(res, 404, {{"error", "nothing has been recorded yet"}});
+    return;
+  }
+  const cli::Recording &r = f->files.recording;
+  json times = json::array(), blocks = json::array(), values = json::object();
+  for (size_t i = 0; i < r.rows.size(); ++i) {
+    times.push_back(r.time_ms(i));
+    blocks.push_back(r.block_of(i) + 1);
+  }
+  for (size_t c = 0; c < r.channels.size(); ++c) {
+    json v = json::array();
+    for (const auto &row : r.rows) v.push_back(row[c]);
+    values[std::to_string(r.channels[c])] = v;
+  }
+  reply(res, 200,
+        {{"name", f->name}, {"interface", f->interface}, {"measurements", r.measurements}, {"channels", r.channels},
+         {"interval_ms", r.interval_ms}, {"blocks", r.blocks}, {"times_ms", times}, {"block", blocks},
+         {"values", values}});
+}
+
+void Api::file(const Request &, Response &res, const std::string &ext) {
+  auto f = device_.recording();
+  if (!f) {
+    reply(res, 404, {{"error", "nothing has been recorded yet"}});
+    return;
+  }
+  const cli::BlockFiles &b = f->files;
+  const std::string &bytes = ext == "dat" ? b.dat : ext == "txt" ? b.txt : ext == "csv" ? b.csv : b.svg;
+  const char *type = ext == "dat"   ? "application/octet-stream"
+                     : ext == "txt" ? "text/plain"
+                     : ext == "csv" ? "text/csv"
+                                    : "image/svg+xml";
+  res.set_header("Content-Disposition", "attachment; filename=\"" + f->name + "." + ext + "\"");
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(bytes, type);
+}
+
+void Api::page(const Request &req, Response &res) {
+  const Asset *a = find_asset(req.path == "/" ? "/index.html" : req.path);
+  if (!a) {
+    reply(res, 404, {{"error", "no such page"}});
+    return;
+  }
+  const std::string cookie = access_.cookie_for(req);
+  if (!cookie.empty()) res.set_header("Set-Cookie", cookie);
+  res.set_header("Cache-Control", "no-cache");
+  res.set_content(reinterpret_cast<const char *>(a->data), a->size, a->type);
+}
+
+void Api::install(httplib::Server &svr) {
+  svr.set_pre_routing_handler([this](const Request &req, Response &res) {
+    // Headers for every answer: nothing from elsewhere, no framing, no referrer.
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; img-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
+                   "frame-ancestors 'none'; form-action 'self'; base-uri 'none'");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    return access_.check(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                                   : httplib::Server::HandlerResponse::Handled;
+  });
+  svr.Get("/api/status", [this](const Request &q, Response &r) { status(q, r); });
+  svr.Get("/api/stream", [this](const Request &q, Response &r) { events(q, r); });
+  svr.Post("/api/output", [this](const Request &q, Response &r) { output(q, r); });
+  svr.Post("/api/record", [this](const Request &q, Response &r) { record(q, r); });
+  svr.Post("/api/select", [this](const Request &q, Response &r) { select(q, r); });
+  svr.Get("/api/recording", [this](const Request &q, Response &r) { recording(q, r); });
+  for (const char *ext : {"dat", "txt", "csv", "svg"})
+    svr.Get(std::string("/api/recording.") + ext, [this, ext](const Request &q, Response &r) { file(q, r, ext); });
+  svr.Get("/[^/]*", [this](const Request &q, Response &r) { page(q, r); });
+  svr.set_error_handler([](const Request &, Response &res) {
+    if (res.body.empty()) reply(res, res.status, {{"error", res.status == 404 ? "no such page" : "the request failed"}});
+  });
+}
+
+} // namespace tavio::serve

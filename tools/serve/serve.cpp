@@ -1,0 +1,189 @@
+// tavio32 serve: the browser view. A web server for the page in web/ and
+// the HTTP API (api.cpp), with tokens and host checks (access.cpp), in
+// front of the device thread (device.cpp) that alone calls the library.
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <httplib.h>
+#include <ifaddrs.h>
+#include <memory>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <thread>
+#include <unistd.h>
+
+#include "access.h"
+#include "api.h"
+#include "cli_common.h"
+#include "commands/commands.h"
+#include "device.h"
+#include "stream.h"
+
+namespace tavio::cli {
+
+namespace {
+
+using namespace tavio::serve;
+
+constexpr int kThreads = 96;       // connections served at once (each stream holds one)
+constexpr int kEndWithinMs = 900;  // however the parts end, the process ends by then
+
+struct ServeOptions {
+  std::string interface;
+  int port = 0;
+  bool detect = false;
+  bool simulate = false;
+  std::vector<int> channels{1, 2, 3, 4};
+  double every = 20;
+  std::string listen = "127.0.0.1:8032";
+};
+
+bool is_loopback(const std::string &host) {
+  in_addr a4{};
+  if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
+  return host == "::1";
+}
+
+// The machine's own address for the printed links when listening on all
+// addresses: the first IPv4 address of an interface that is up.
+std::string own_address() {
+  ifaddrs *list = nullptr;
+  std::string found;
+  if (::getifaddrs(&list) == 0) {
+    for (ifaddrs *i = list; i && found.empty(); i = i->ifa_next) {
+      if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
+        continue;
+      char s[INET_ADDRSTRLEN];
+      ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, s, sizeof s);
+      found = s;
+    }
+    ::freeifaddrs(list);
+  }
+  if (found.empty()) {
+    char name[256] = "";
+    ::gethostname(name, sizeof name - 1);
+    found = name;
+  }
+  return found;
+}
+
+int cmd_serve(const ServeOptions &o) {
+  for (int c : o.channels)
+    if (c < 1 || c > 4) fail("channel " + std::to_string(c) + " does not exist: channels are 1 to 4", kExitUsage);
+  if (o.every < 1) fail("--every needs at least 1 ms", kExitUsage);
+  // --listen HOST:PORT, HOST an address ([::1] for IPv6) or localhost.
+  const size_t colon = o.listen.rfind(':');
+  if (colon == std::string::npos || colon == 0) fail("--listen takes HOST:PORT, e.g. 127.0.0.1:8032", kExitUsage);
+  std::string host = o.listen.substr(0, colon);
+  int port = -1;
+  try {
+    size_t used = 0;
+    port = std::stoi(o.listen.substr(colon + 1), &used);
+    if (used != o.listen.size() - colon - 1) port = -1;
+  } catch (...) {
+  }
+  if (port < 0 || port > 65535) fail("--listen takes HOST:PORT with PORT 0 to 65535", kExitUsage);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host == "localhost") host = "127.0.0.1";
+  in6_addr probe{};
+  if (::inet_pton(AF_INET, host.c_str(), &probe) != 1 && ::inet_pton(AF_INET6, host.c_str(), &probe) != 1)
+    fail("--listen needs an address such as 127.0.0.1, 0.0.0.0 or [::1], not " + host, kExitUsage);
+
+  Selection selection;
+  if (!o.interface.empty()) {
+    const Interface &i = interface_by_name(o.interface);
+    const std::string problem = port_problem(i, o.port);
+    if (!problem.empty()) fail(problem, kExitUsage);
+    selection = {Selection::Interface, i.name, o.port};
+  } else if (o.detect) {
+    selection.kind = Selection::Detect;
+  }
+
+  // Signals go to this thread alone (sigwait below); a closed connection
+  // is an error to the writer, not a signal.
+  sigset_t ending;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  const bool loopback = is_loopback(host);
+  Stream stream;
+  Device device(selection, o.channels, o.every, stream);
+  Access access(loopback, port);
+  httplib::Server server;
+  server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  server.set_keep_alive_timeout(2);
+  server.set_read_timeout(5, 0);
+  server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
+  server.set_payload_max_length(64 * 1024);
+  server.set_tcp_nodelay(true);
+  // A fixed send buffer per connection (accepted sockets inherit it): a
+  // browser that stops reading blocks its own writes soon, and is dropped
+  // after the write time-out, instead of the kernel queueing megabytes.
+  server.set_socket_options([](socket_t fd) {
+    int yes = 1, bytes = 64 * 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+  });
+  Api api(device, stream, access);
+  api.install(server);
+
+  const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  if (bound <= 0)
+    fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
+         " (another program may use that port: choose another with --listen HOST:PORT)");
+  access.set_port(bound);
+  device.start();
+  std::thread listener([&server] { server.listen_after_bind(); });
+
+  const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
+  const std::string base =
+      "http://" + (shown.find(':') != std::string::npos ? "[" + shown + "]" : shown) + ":" + std::to_string(bound) + "/";
+  std::printf("control: %s?token=%s\n", base.c_str(), access.control_token().c_str());
+  std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
+  std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
+  std::fflush(stdout);
+
+  int sig = 0;
+  while (::sigwait(&ending, &sig) != 0) {
+  }
+  const int status = sig == SIGINT ? kExitInterrupted : 0;
+  // Whatever hangs (a library call that takes its time, a stuck
+  // connection), the process ends in time; the kernel closes the port then.
+  std::thread([status] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kEndWithinMs));
+    std::fflush(stdout);
+    ::_exit(status);
+  }).detach();
+  device.stop(); // closes the port
+  stream.close();
+  server.stop();
+  listener.join();
+  return status;
+}
+
+} // namespace
+
+Subcommand add_serve(CLI::App &app) {
+  auto o = std::make_shared<ServeOptions>();
+  auto *serve = app.add_subcommand("serve", "Serve live charts, outputs and recordings to browsers");
+  auto *si = serve->add_option("--interface", o->interface, "Interface to open")->check(CLI::IsMember(interface_names()));
+  auto *sp = serve->add_option("--port", o->port, "COM port number of the interface")->check(CLI::Range(0, 9));
+  si->needs(sp);
+  sp->needs(si);
+  auto *sd = serve->add_flag("--detect", o->detect, "Look for the interface first")->excludes(si);
+  serve->add_flag("--simulate", o->simulate, "The library's simulation (the default)")->excludes(si)->excludes(sd);
+  serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
+  serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
+  serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
+                "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
+  return {serve, [o] { return cmd_serve(*o); }};
+}
+
+} // namespace tavio::cli

@@ -1,0 +1,487 @@
+// tavio32 serve: the page. Everything comes from the server that served it:
+// the status, the events (/api/stream), outputs and recordings (/api/...).
+'use strict';
+
+(function () {
+  const $ = (id) => document.getElementById(id);
+  const COLOURS = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e'];
+  const KEEP_S = 125; // the longest window, and a little more
+  const t = window.tavio32 = { samples: 0, draws: 0, firstChartMs: null, chart: null, errors: [] };
+
+  // The token came in the address; the server put it in a cookie. Take it
+  // out of the address bar, so that a projected page does not show it.
+  if (location.search) history.replaceState(null, '', location.pathname);
+
+  let status = null;    // the last /api/status or state event
+  let control = false;  // this browser may change things
+  let paused = false;
+  let windowS = 30;
+  let source = null;
+  let connected = false;
+  let lastId = 0;
+
+  // --- channels: names, units, calibration (kept in this browser) --------
+  const CAL_KEY = 'tavio32.channels';
+  let cal = {};
+  try { cal = JSON.parse(localStorage.getItem(CAL_KEY) || '{}') || {}; } catch (e) { cal = {}; }
+  function calOf(c) {
+    const d = cal[c] || {};
+    return { name: d.name || ('channel ' + c), unit: d.unit || '', a: num(d.a, 0), x: num(d.x, 0),
+             b: num(d.b, 255), y: num(d.y, 255) };
+  }
+  function num(v, dflt) { const n = parseFloat(v); return Number.isFinite(n) ? n : dflt; }
+  function calibrate(c, raw) {
+    if (raw == null || raw < 0) return null;
+    const k = calOf(c);
+    return k.b === k.a ? raw : k.x + (raw - k.a) * (k.y - k.x) / (k.b - k.a);
+  }
+  function fmt(v) {
+    if (v == null) return '–';
+    const a = Math.abs(v);
+    if (Number.isInteger(v)) return String(v);
+    return a >= 100 ? v.toFixed(0) : a >= 10 ? v.toFixed(1) : v.toFixed(2);
+  }
+  function label(c) { const k = calOf(c); return k.name + (k.unit ? ' [' + k.unit + ']' : ''); }
+
+  // --- banner ------------------------------------------------------------
+  let bannerSticky = '';
+  function banner(text, sticky) {
+    if (sticky !== undefined) bannerSticky = sticky ? text : '';
+    const shown = text || bannerSticky;
+    $('banner-text').textContent = shown;
+    $('banner').hidden = !shown;
+  }
+  $('banner-close').onclick = () => { bannerSticky = ''; banner(''); };
+
+  // --- API -----------------------------------------------------------------
+  async function api(path, body) {
+    const r = await fetch(path, body === undefined ? { credentials: 'same-origin', cache: 'no-store' } : {
+      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(body) });
+    let j = null;
+    try { j = await r.json(); } catch (e) { j = null; }
+    if (!r.ok && !(r.status === 202)) {
+      const e = new Error((j && j.error) || ('the server answered ' + r.status));
+      e.status = r.status;
+      throw e;
+    }
+    return j;
+  }
+
+  // --- header ------------------------------------------------------------
+  function where(s) {
+    if (!s) return 'Connecting…';
+    if (s.interface === 'simulation') return 'Simulation: no interface';
+    return s.title + ' on COM' + s.port;
+  }
+  function showHeader() {
+    const pill = $('state');
+    if (!connected) {
+      $('where').textContent = status ? where(status) : 'tavio32';
+      pill.textContent = 'No connection to the server';
+      pill.className = 'pill offline';
+      return;
+    }
+    const s = status;
+    $('where').textContent = where(s);
+    let text = 'Live';
+    if (s.state === 'error') text = 'COM' + s.port + ' does not answer';
+    const p = s.progress;
+    const pct = p && p.total ? Math.round(100 * p.done / p.total) : 0;
+    if (s.state === 'recording') text = 'Recording ' + pct + ' %';
+    if (s.state === 'reading') text = 'Reading back ' + pct + ' %';
+    pill.textContent = text;
+    pill.className = 'pill ' + s.state;
+    $('role').textContent = control ? 'Control' : 'Watching (read only)';
+    document.title = 'tavio32: ' + where(s) + ' · ' + text;
+  }
+
+  // --- live chart ----------------------------------------------------------
+  let channels = [];          // analog channels sampled
+  let xs = [];                // seconds on the server's clock
+  let raw = {};               // channel -> raw values
+  let din = [];
+  let plot = null;
+  let dirty = false;
+
+  function chartSize(el, h) {
+    const w = Math.max(200, el.clientWidth);
+    return { width: w, height: Math.max(h, Math.min(480, Math.round(window.innerHeight * 0.45), Math.round(w * 0.7))) };
+  }
+  function seriesFor(list) {
+    return [{ label: 'time [s]' }].concat(list.map((c, i) => ({
+      label: label(c), stroke: COLOURS[i % COLOURS.length], width: 2, points: { show: false },
+      value: (u, v) => fmt(v) })));
+  }
+  function makePlot() {
+    const el = $('chart');
+    el.textContent = '';
+    const opts = Object.assign(chartSize(el, 240), {
+      scales: { x: { time: false } },
+      series: seriesFor(channels),
+      legend: { show: false },
+      cursor: { drag: { x: false, y: false } },
+      axes: [{ label: 'time [s]', labelSize: 20 }, { label: 'value', labelSize: 20 }],
+    });
+    plot = new uPlot(opts, [[]].concat(channels.map(() => [])), el);
+    t.chart = plot;
+    makeLegend();
+  }
+  function makeLegend() {
+    const el = $('legend');
+    el.textContent = '';
+    channels.forEach((c, i) => {
+      const item = document.createElement('span');
+      item.className = 'item';
+      item.innerHTML = '<span class="swatch"></span><span class="name"></span><span class="value">–</span>';
+      item.querySelector('.swatch').style.background = COLOURS[i % COLOURS.length];
+      item.querySelector('.name').textContent = label(c);
+      item.dataset.channel = c;
+      el.appendChild(item);
+    });
+  }
+  function setChannels(list) {
+    if (JSON.stringify(list) === JSON.stringify(channels)) return;
+    channels = list.slice();
+    xs = []; din = []; raw = {};
+    channels.forEach((c) => { raw[c] = []; });
+    makePlot();
+    makeCalibration();
+  }
+  function onSample(s) {
+    t.samples++;
+    if (t.samples === 1) { rateCount = 1; rateSince = performance.now(); }
+    // No samples for a while (a recording, a fault): a gap in the lines.
+    const x = s.t_ms / 1000, every = status ? status.every_ms / 1000 : 0.02;
+    if (xs.length && x - xs[xs.length - 1] > Math.max(0.2, 5 * every)) {
+      xs.push((x + xs[xs.length - 1]) / 2);
+      channels.forEach((c) => raw[c].push(null));
+      din.push(null);
+    }
+    xs.push(x);
+    channels.forEach((c) => raw[c].push(s.ain[c] !== undefined ? s.ain[c] : null));
+    din.push(s.din);
+    // Drop what no window shows any more (in batches: cheap).
+    if (xs.length > 64 && xs[0] < xs[xs.length - 1] - KEEP_S) {
+      let n = 0;
+      const limit = xs[xs.length - 1] - KEEP_S;
+      while (n < xs.length && xs[n] < limit) n++;
+      xs.splice(0, n); din.splice(0, n);
+      channels.forEach((c) => raw[c].splice(0, n));
+    }
+    showInputs(s);
+    dirty = true;
+  }
+  function draw() {
+    requestAnimationFrame(draw);
+    if (!dirty || paused || !plot || !xs.length) return;
+    dirty = false;
+    const end = xs[xs.length - 1], start = end - windowS;
+    let i = xs.length - 1;
+    while (i > 0 && xs[i - 1] >= start) i--;
+    const data = [xs.slice(i)].concat(channels.map((c) => raw[c].slice(i).map((v) => calibrate(c, v))));
+    plot.batch(() => {
+      plot.setData(data, false);
+      plot.setScale('x', { min: Math.max(start, xs[0] - 0.001), max: end });
+    });
+    t.draws++;
+    if (t.firstChartMs == null) t.firstChartMs = performance.now();
+  }
+  requestAnimationFrame(draw);
+  function showInputs(s) {
+    const items = $('legend').children;
+    for (const item of items) {
+      const c = item.dataset.channel, v = calibrate(c, s.ain[c]);
+      item.querySelector('.value').textContent = fmt(v) + (v != null && calOf(c).unit ? ' ' + calOf(c).unit : '');
+    }
+    const lamps = $('lamps').children;
+    for (let b = 0; b < 8; b++) lamps[b].firstChild.classList.toggle('on', s.din >= 0 && ((s.din >> b) & 1) === 1);
+  }
+  let rateCount = 0, rateSince = performance.now();
+  setInterval(() => {
+    const now = performance.now();
+    if (now - rateSince < 1500) return; // the first samples came just now
+    const r = (t.samples - rateCount) * 1000 / (now - rateSince);
+    rateCount = t.samples; rateSince = now;
+    $('rate').textContent = connected ? r.toFixed(0) + ' samples/s' : '';
+  }, 2000);
+  $('window').onchange = () => { windowS = +$('window').value; dirty = true; };
+  $('pause').onclick = () => {
+    paused = !paused;
+    $('pause').textContent = paused ? 'Resume' : 'Pause';
+    dirty = true;
+  };
+  window.addEventListener('resize', () => {
+    if (plot) plot.setSize(chartSize($('chart'), 240));
+    if (rplot) rplot.setSize(chartSize($('r-chart'), 200));
+  });
+
+  // --- digital and analog I/O ---------------------------------------------
+  function bitsRow(el, make) {
+    el.textContent = '';
+    for (let b = 0; b < 8; b++) {
+      const cell = document.createElement('label');
+      cell.className = 'bit';
+      cell.appendChild(make(b));
+      const n = document.createElement('span');
+      n.textContent = String(b + 1);
+      cell.appendChild(n);
+      el.appendChild(cell);
+    }
+  }
+  bitsRow($('lamps'), () => { const l = document.createElement('span'); l.className = 'lamp'; return l; });
+  bitsRow($('switches'), (b) => {
+    const s = document.createElement('input');
+    s.type = 'checkbox'; s.className = 'switch'; s.dataset.bit = b;
+    s.setAttribute('aria-label', 'digital output ' + (b + 1));
+    s.onchange = sendDout;
+    return s;
+  });
+  function switches() { return Array.from($('switches').querySelectorAll('input')); }
+  async function sendDout() {
+    const v = switches().reduce((acc, s) => acc | (s.checked ? 1 << +s.dataset.bit : 0), 0);
+    try {
+      const r = await api('/api/output', { dout: v });
+      if (!r.ok) banner(r.error || 'the interface did not take the command');
+    } catch (e) { banner(e.message); }
+  }
+  function slider(parent, text, id, value, send) {
+    const row = document.createElement('label');
+    row.className = 'slider';
+    row.innerHTML = '<span></span><input type="range" min="0" max="255" step="1"><output></output>';
+    row.firstChild.textContent = text;
+    const input = row.querySelector('input'), out = row.querySelector('output');
+    input.id = id; input.value = value == null ? 0 : value; out.textContent = input.value;
+    let timer = null;
+    input.oninput = () => {
+      out.textContent = input.value;
+      if (!timer) timer = setTimeout(() => { timer = null; send(+input.value); }, 100);
+    };
+    input.onchange = () => send(+input.value);
+    parent.appendChild(row);
+  }
+  let outputsShape = '';
+  function showOutputs(s) {
+    const shape = s.outputs.analog + '/' + s.outputs.status;
+    if (shape !== outputsShape) {
+      outputsShape = shape;
+      const a = $('aouts'), st = $('status-out');
+      a.textContent = ''; st.textContent = '';
+      if (s.outputs.analog) {
+        const h = document.createElement('h2'); h.textContent = 'Analog outputs'; a.appendChild(h);
+        for (let c = 1; c <= s.outputs.analog; c++) {
+          slider(a, 'Output ' + c, 'aout-' + c, s.aout[c], async (v) => {
+            try { await api('/api/output', { aout: { channel: c, value: v } }); } catch (e) { banner(e.message); }
+          });
+        }
+      }
+      if (s.outputs.status) {
+        const h = document.createElement('h2'); h.textContent = 'Status output'; st.appendChild(h);
+        slider(st, 'Status', 'status-value', s.status_output, async (v) => {
+          try { await api('/api/output', { status: v }); } catch (e) { banner(e.message); }
+        });
+      }
+    }
+    if (s.dout != null) switches().forEach((sw) => { sw.checked = ((s.dout >> +sw.dataset.bit) & 1) === 1; });
+    const busy = s.state !== 'live';
+    document.querySelectorAll('#io input').forEach((i) => { i.disabled = !control || busy; });
+    $('watch-note').hidden = control;
+  }
+
+  // --- calibration table ----------------------------------------------------
+  function makeCalibration() {
+    const body = $('cal');
+    body.textContent = '';
+    channels.forEach((c) => {
+      const k = calOf(c), tr = document.createElement('tr');
+      const td0 = document.createElement('td'); td0.textContent = c; tr.appendChild(td0);
+      [['name', 'text', k.name], ['unit', 'text', k.unit], ['a', 'number', k.a], ['x', 'number', k.x],
+       ['b', 'number', k.b], ['y', 'number', k.y]].forEach(([key, type, value]) => {
+        const td = document.createElement('td'), input = document.createElement('input');
+        input.type = type; input.value = value; input.className = key;
+        if (type === 'number') input.step = 'any';
+        input.setAttribute('aria-label', 'channel ' + c + ' ' + key);
+        input.onchange = () => {
+          cal[c] = Object.assign(cal[c] || {}, { [key]: input.value });
+          localStorage.setItem(CAL_KEY, JSON.stringify(cal));
+          makePlot(); dirty = true;
+          if (recording) showRecording(recording);
+        };
+        td.appendChild(input); tr.appendChild(td);
+      });
+      body.appendChild(tr);
+    });
+  }
+
+  function download(name, text) {
+    const a = document.createElement('a');
+    a.href = URL.createObjectURL(new Blob([text], { type: 'text/csv' }));
+    a.download = name;
+    document.body.appendChild(a);
+    a.click();
+    setTimeout(() => { URL.revokeObjectURL(a.href); a.remove(); }, 1000);
+  }
+  function csvCell(s) { return /[",\n]/.test(s) ? '"' + s.replace(/"/g, '""') + '"' : s; }
+  $('live-csv').onclick = () => {
+    let out = 'time_s,' + channels.map((c) => csvCell(label(c))).join(',') + ',digital\n';
+    for (let i = 0; i < xs.length; i++) {
+      if (din[i] == null) continue; // a gap
+      out += xs[i].toFixed(3) + ',' + channels.map((c) => { const v = calibrate(c, raw[c][i]); return v == null ? '' : +v.toFixed(4); }).join(',') + ',' + din[i] + '\n';
+    }
+    download('tavio32-live.csv', out);
+  };
+
+  // --- recording -------------------------------------------------------------
+  let recording = null;
+  let rplot = null;
+  (function channelBoxes() {
+    const el = $('r-channels');
+    for (let c = 1; c <= 4; c++) {
+      const l = document.createElement('label'), box = document.createElement('input');
+      box.type = 'checkbox'; box.value = c; box.checked = c <= 2; box.onchange = duration;
+      l.appendChild(box); l.appendChild(document.createTextNode(' ' + c));
+      el.appendChild(l);
+    }
+  })();
+  function plan() {
+    const p = {
+      measurements: +$('r-measurements').value, interval_ms: +$('r-interval').value, blocks: +$('r-blocks').value,
+      channels: Array.from($('r-channels').querySelectorAll('input:checked')).map((b) => +b.value), trigger: null };
+    const mode = +$('r-trigger').value;
+    if (mode) p.trigger = { mode: mode, value: +$('r-trigger-value').value };
+    return p;
+  }
+  function duration() {
+    const p = plan(), ms = p.measurements * p.interval_ms * p.blocks;
+    const values = p.measurements * p.channels.length * p.blocks;
+    let text = 'Takes ' + (ms >= 60000 ? (ms / 60000).toFixed(1) + ' min' : (ms / 1000).toFixed(1) + ' s') +
+      ', then the readout; ' + values + ' values';
+    if (status && status.capacity) text += ' of ' + status.capacity + ' the ' + status.title + ' holds';
+    let ok = p.channels.length > 0 && values > 0;
+    if (status && status.capacity && values > status.capacity) { text += ': too many'; ok = false; }
+    if (status && !status.can_record) { text = 'Block recordings need a Sios or a Zelle.'; ok = false; }
+    $('r-duration').textContent = text;
+    const busy = !status || status.state !== 'live';
+    $('r-start').disabled = !control || !ok || busy;
+    $('record-form').querySelectorAll('input, select').forEach((i) => { i.disabled = !control; });
+    $('r-trigger').disabled = !control || (status && status.interface !== 'sios');
+  }
+  ['r-measurements', 'r-interval', 'r-blocks', 'r-trigger', 'r-trigger-value'].forEach((id) => { $(id).oninput = duration; });
+  $('record-form').onsubmit = async (e) => {
+    e.preventDefault();
+    try {
+      await api('/api/record', plan());
+      $('r-progress').hidden = false;
+      $('p-recording').value = 0; $('p-reading').value = 0;
+      $('p-recording-text').textContent = ''; $('p-reading-text').textContent = '';
+    } catch (err) { banner(err.message); }
+  };
+  function onProgress(p) {
+    $('r-progress').hidden = false;
+    const bar = $(p.phase === 'recording' ? 'p-recording' : 'p-reading');
+    bar.max = Math.max(1, p.total); bar.value = p.done;
+    $(p.phase === 'recording' ? 'p-recording-text' : 'p-reading-text').textContent =
+      p.phase === 'recording' ? (p.done / 1000).toFixed(1) + ' of ' + (p.total / 1000).toFixed(1) + ' s'
+                              : p.done + ' of ' + p.total + ' bytes';
+    if (p.phase === 'reading') { $('p-recording').value = $('p-recording').max; }
+    if (status) { status.progress = p; showHeader(); }
+  }
+  async function loadRecording() {
+    try {
+      recording = await api('/api/recording');
+      showRecording(recording);
+    } catch (e) { /* none yet */ }
+  }
+  function showRecording(r) {
+    $('r-result').hidden = false;
+    $('r-summary').textContent = r.name + ': ' + r.measurements + ' measurements of channel' +
+      (r.channels.length > 1 ? 's ' : ' ') + r.channels.join(', ') + ' every ' + r.interval_ms + ' ms' +
+      (r.blocks > 1 ? ' in ' + r.blocks + ' blocks' : '');
+    const el = $('r-chart');
+    el.textContent = '';
+    // Blocks follow each other on the time axis, as in the .svg file.
+    const x = r.times_ms.map((_, i) => i * r.interval_ms / 1000);
+    const data = [x].concat(r.channels.map((c) => r.values[c].map((v) => calibrate(c, v))));
+    const opts = Object.assign(chartSize(el, 200), {
+      scales: { x: { time: false } }, series: seriesFor(r.channels),
+      axes: [{ label: 'time [s]' }, { label: 'value' }] });
+    rplot = new uPlot(opts, data, el);
+  }
+  $('d-calibrated').onclick = () => {
+    const r = recording;
+    if (!r) return;
+    const several = r.blocks > 1;
+    let out = (several ? 'block,' : '') + 'time_ms,' + r.channels.map((c) => csvCell(label(c))).join(',') + '\n';
+    for (let i = 0; i < r.times_ms.length; i++) {
+      out += (several ? r.block[i] + ',' : '') + r.times_ms[i] + ',' +
+        r.channels.map((c) => { const v = calibrate(c, r.values[c][i]); return v == null ? '' : +v.toFixed(4); }).join(',') + '\n';
+    }
+    download(r.name + '-calibrated.csv', out);
+  };
+
+  // --- interface selection -----------------------------------------------------
+  $('select-form').onsubmit = async (e) => {
+    e.preventDefault();
+    const kind = $('s-kind').value;
+    const body = kind === 'simulate' ? { simulate: true } : kind === 'detect' ? { detect: true }
+      : { interface: kind, port: +$('s-port').value };
+    try { applyStatus(await api('/api/select', body)); } catch (err) { banner(err.message); }
+  };
+
+  // --- state and connection ---------------------------------------------------
+  function applyStatus(s) {
+    if (s.control !== undefined) control = s.control;
+    const before = status;
+    status = s;
+    document.body.classList.toggle('watch', !control);
+    setChannels(s.channels);
+    showHeader();
+    showOutputs(s);
+    duration();
+    if (s.state === 'error') banner(s.error, true);
+    else if (before && before.state === 'error') banner('', false);
+    if (s.state === 'live') $('r-progress').hidden = !(before && (before.state === 'reading'));
+    if (s.recording && (!recording || recording.name !== s.recording.name)) loadRecording();
+  }
+
+  async function connect() {
+    if (source) source.close();
+    try {
+      const s = await api('/api/status');
+      connected = true;
+      applyStatus(s);
+    } catch (e) {
+      connected = false;
+      showHeader();
+      // 401: a server that started afresh, with new tokens.
+      banner(e.status === 401 ? 'This address is no longer valid (the server was started again): ' +
+             'open the new address that tavio32 serve printed.' : 'No connection to the server: trying again…', true);
+      setTimeout(connect, 2000);
+      return;
+    }
+    source = new EventSource('/api/stream');
+    source.addEventListener('open', () => {
+      if (!connected || bannerSticky.startsWith('No connection')) banner('', false);
+      connected = true;
+      showHeader();
+    });
+    source.addEventListener('sample', (e) => { lastId = e.lastEventId; onSample(JSON.parse(e.data)); });
+    source.addEventListener('state', (e) => { applyStatus(JSON.parse(e.data)); });
+    source.addEventListener('progress', (e) => onProgress(JSON.parse(e.data)));
+    source.addEventListener('recording', (e) => {
+      const r = JSON.parse(e.data);
+      if (r.ok) loadRecording(); else banner(r.error);
+    });
+    source.onerror = () => {
+      connected = false;
+      showHeader();
+      banner('No connection to the server: trying again…', true);
+      // The browser retries by itself after 1 s; a refused stream (or a
+      // server that was away) closes it, and then the page starts over.
+      if (source.readyState === EventSource.CLOSED) setTimeout(connect, 2000);
+    };
+  }
+  window.addEventListener('error', (e) => t.errors.push(String(e.message)));
+  window.addEventListener('unhandledrejection', (e) => t.errors.push(String(e.reason)));
+  connect();
+})();
