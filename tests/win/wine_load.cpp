@@ -8,11 +8,8 @@
 //                               index stays taken
 //   tavio32_wine_load message   exit 0 when VERSION(1) shows its message box
 //                               (needs a display) and waits until it is closed
-//   tavio32_wine_load program DIR  exit 0 when what an old program meets holds:
-//                               no key hit from before the load or a thread
-//                               start, negative waits end at once, the
-//                               table's name converted in place, files
-//                               written where Windows programs write them
+//   tavio32_wine_load program DIR  exit 0 when the keyboard, DELAY and the
+//                               files are what an old program meets (DIR: scratch)
 #include "wine_support.h"
 
 #include <cstring>
@@ -120,61 +117,38 @@ int message() {
 DWORD WINAPI nothing(void *) { return 0; }
 
 int program(const std::string &dir) {
-  using Call = int32_t(__stdcall *)();
   BYTE keys[256] = {};
-  keys['A'] = 0x81;
-  keys[VK_F5] = 0x01;
+  keys['A'] = 0x81, keys[VK_F5] = 0x01;
   SetKeyboardState(keys);
   HMODULE dll = LoadLibraryA("TAVIO32.DLL");
-  auto kbhit = wt::proc<Call>(dll, "KBHIT");
+  auto kbhit = wt::proc<int32_t(__stdcall *)()>(dll, "KBHIT");
   auto delay = wt::proc<uint32_t(__stdcall *)(uint32_t)>(dll, "DELAY");
   auto table = wt::proc<int32_t(__stdcall *)(char *, char *)>(dll, "TABELLESPEICHERN");
   auto save = wt::proc<int32_t(__stdcall *)(char *, char *)>(dll, "DATENSPEICHERN");
-  if (!kbhit || !delay || !table || !save) return wt::summary("tavio32_wine_load program");
-  CHECK_EQ(kbhit(), 0);
-  SetKeyboardState(keys);
-  HANDLE thread = CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr); // its start and end: keys cleared
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-  CHECK_EQ(kbhit(), 0);
-  SetKeyboardState(keys);
-  CHECK_EQ(kbhit(), -1);
+  if (!kbhit || !delay || !table || !save) return 1;
+  CHECK(kbhit() == 0 && SetKeyboardState(keys));
+  HANDLE thread = CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr); // its start and end clear the keys
+  CHECK(WaitForSingleObject(thread, INFINITE) == 0 && kbhit() == 0 && SetKeyboardState(keys) && kbhit() == -1);
   const double t = wt::now_ms();
   delay(static_cast<uint32_t>(-10));
   CHECK_BETWEEN(wt::now_ms() - t, 0.0, 50.0);
-
-  // sharp s: 0xDF in code page 1252, 0xE1 in 437. The buffer names the file
-  // written; a read-only one (as a literal) is left alone.
-  static char buffer[30720];
-  std::string name = dir + "\\Me\xDFwerte.txt";
-  CHECK_EQ(table(name.data(), buffer), 0);
-  CHECK(name == dir + "\\Me\xE1werte.txt" && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES);
-  auto *ro = static_cast<char *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  // Sharp s is 0xDF in code page 1252, 0xE1 in 437; a read-only name (as a literal) is left alone.
+  static char buffer[30720], *ro = static_cast<char *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  std::string name = dir + "\\Me\xDFwerte.txt", held = dir + "\\held.dat", hidden = dir + "\\hidden.dat";
   std::snprintf(ro, 4096, "%s\\R\xDF.txt", dir.c_str());
-  DWORD was;
-  VirtualProtect(ro, 4096, PAGE_READONLY, &was);
-  CHECK_EQ(table(ro, buffer), 0);
+  DWORD was = 0;
+  CHECK(VirtualProtect(ro, 4096, PAGE_READONLY, &was) && table(name.data(), buffer) == 0 && table(ro, buffer) == 0);
+  CHECK(name == dir + "\\Me\xE1werte.txt" && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES);
   CHECK(ro == dir + "\\R\xDF.txt" && GetFileAttributesA((dir + "\\R\xE1.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
-
-  // Devices; a file a viewer holds open; a name too long for a temporary
-  // one beside it; a hidden file stays hidden.
-  buffer[100] = 'v';
-  for (std::string device : {std::string("NUL"), dir + "\\nul.txt"}) CHECK_EQ(save(device.data(), buffer), 30720);
-  std::string held = dir + "\\held.dat", hidden = dir + "\\hidden.dat", longer = dir + "\\";
-  longer.resize(254, 'L');
-  CHECK_EQ(save(held.data(), buffer), 30720);
-  HANDLE viewer =
-      CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  // Devices, a name too long for a temporary one beside it, a file a viewer holds open, a hidden file.
+  std::string nul = dir + "\\nul.txt", device = "NUL", longer = dir + "\\" + std::string(253 - dir.size(), 'L');
+  auto saved = [&](std::string &path) { return save(path.data(), buffer) == 30720; };
+  CHECK(saved(device) && saved(nul) && saved(longer) && saved(held) && saved(hidden));
+  HANDLE v = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
   buffer[100] = 'w';
-  CHECK_EQ(save(held.data(), buffer), 30720);
-  char seen[200] = {};
-  DWORD got = 0;
-  CHECK(ReadFile(viewer, seen, sizeof seen, &got, nullptr) && got == sizeof seen && seen[100] == 'w');
-  CloseHandle(viewer);
-  CHECK_EQ(save(longer.data(), buffer), 30720);
-  CHECK_EQ(save(hidden.data(), buffer), 30720);
   SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
-  CHECK_EQ(save(hidden.data(), buffer), 30720);
+  CHECK(saved(held) && saved(hidden));
+  CHECK(ReadFile(v, keys, 200, &was, nullptr) && was == 200 && keys[100] == 'w');
   CHECK(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
   FreeLibrary(dll);
   return wt::summary("tavio32_wine_load program");

@@ -281,8 +281,8 @@ void block_recording() {
   CHECK_EQ(leftover_temp_files(), 0);
 
   // The table: CR LF lines; the name goes through CharToOemA in place, so
-  // the caller's text names the file written. With the pinned locale the
-  // ANSI code page is 1252 and the OEM one 437: a-umlaut 0xE4 becomes 0x84.
+  // the caller's text names the file. With the pinned locale the ANSI
+  // code page is 1252 and the OEM one 437: a-umlaut 0xE4 becomes 0x84.
   const std::string ansi = g_scratch + "\\tab\xE4.txt";
   std::vector<char> name(ansi.begin(), ansi.end());
   name.push_back(0);
@@ -293,8 +293,8 @@ void block_recording() {
   CHECK_EQ(GetACP(), 1252);
   CHECK_EQ(GetOEMCP(), 437);
   CHECK_EQ(TABELLESPEICHERN(name.data(), buffer.data()), 1);
+  CHECK(std::string(name.data()) == g_scratch + "\\tab\x84.txt");
   const std::string oem = g_scratch + "\\tab\x84.txt";
-  CHECK(std::string(name.data()) == oem);
   const std::string table = read_file(oem);
   CHECK(table.rfind("Zeit [ms];\tKanal 2\tKanal 4\t\r\n\r\n0\t", 0) == 0);
   size_t lines = 0;
@@ -323,8 +323,7 @@ void timing_and_keyboard() {
   CHECK_BETWEEN(RC(), 200, 255);
 
   // A key in the thread's state table is a hit, once; the protected keys
-  // are neither counted nor cleared. (The first keyboard call carries out
-  // the load's keyboard part: keys set from here on count.)
+  // are neither counted nor cleared (after the load's clearing, done first).
   CHECK_EQ(KBHIT(), 0);
   BYTE state[256] = {};
   state['A'] = 0x80;
