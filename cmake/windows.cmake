@@ -7,11 +7,9 @@
 # dlltool from the same file, so that callers' __stdcall references (OPENCOM@4)
 # resolve to the undecorated names.
 
-# The core's sources, without the POSIX backend. The network-port protocol
-# stays out too until the Win32 backend routes rfc2217:// names to it (it
-# locks with std::mutex, which the 32-bit win32-thread runtime lacks).
+# The core's sources, without the POSIX backend.
 get_target_property(TAVIO32_CORE_SOURCES tavio32_core SOURCES)
-list(FILTER TAVIO32_CORE_SOURCES EXCLUDE REGEX "platform/posix/|serial/rfc2217")
+list(FILTER TAVIO32_CORE_SOURCES EXCLUDE REGEX "platform/posix/")
 set_target_properties(tavio32_core PROPERTIES EXCLUDE_FROM_ALL TRUE)
 file(GLOB TAVIO32_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/win32/*.cpp)
 

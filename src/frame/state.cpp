@@ -13,6 +13,8 @@ uint32_t T0 = 0;
 uint16_t PUMPSTAMP = 0;
 ReadoutProgress READPROGRESS = nullptr;
 void *READPROGRESSCONTEXT = nullptr;
+NetworkEntry NETPORTS[kNetworkEntries];
+platform::Lock NETLOCK;
 
 void reset_state_for_tests() {
   COM = 0;

@@ -9,6 +9,10 @@
 
 namespace tavio {
 
+namespace net {
+class NetworkPort;
+}
+
 using platform::Handle;
 
 inline constexpr int kSlots = 8;
@@ -22,6 +26,17 @@ extern int32_t DMOUT[kSlots]; // port-table read time-outs, ms
 extern int32_t DMLEN[kSlots]; // bytes that IX_STRREAD reads, per slot
 extern uint32_t T0;           // stopwatch origin, timer ms
 extern uint16_t PUMPSTAMP;    // low 16 bits of the tick count at the last pump
+
+// Network ports open now (the primary port and the slots, with room to
+// spare): each one's connection handle and protocol state. A handle found
+// here is a network port; any other is a local line of the platform's.
+struct NetworkEntry {
+  Handle handle = 0;
+  net::NetworkPort *port = nullptr; // null: a free entry
+};
+inline constexpr int kNetworkEntries = 2 * (kSlots + 1);
+extern NetworkEntry NETPORTS[kNetworkEntries];
+extern platform::Lock NETLOCK; // guards NETPORTS
 
 // Readout progress: called by BLOCKEIN after each data byte with the bytes
 // read and expected; returning 0 stops the readout. Null: none (the default).

@@ -33,7 +33,8 @@ template <typename F> auto locked(Win32Lock &lock, F &&f) {
 
 class Win32Backend final : public Backend {
 public:
-  Handle open_device(const char *name) override;
+  bool device_path(const char *name, std::string &path) override;
+  Handle open_device(const char *path) override;
   bool close(Handle h) override;
   bool clear_errors(Handle h) override;
   bool get_config(Handle h, LineConfig &config) override;
