@@ -24,7 +24,7 @@ endif()
 add_library(tavio32_dll SHARED ${TAVIO32_CORE_SOURCES} ${TAVIO32_WIN32_SOURCES})
 target_include_directories(tavio32_dll PUBLIC include PRIVATE src)
 target_compile_definitions(tavio32_dll PRIVATE TAVIO32_BUILDING WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(tavio32_dll PRIVATE winmm)
+target_link_libraries(tavio32_dll PRIVATE winmm ws2_32)
 target_link_options(tavio32_dll PRIVATE ${TAVIO32_DEF} -Wl,--kill-at -static -static-libgcc -static-libstdc++)
 set_target_properties(tavio32_dll PROPERTIES
   OUTPUT_NAME TAVIO32 PREFIX "" SUFFIX ".DLL"

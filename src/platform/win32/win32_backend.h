@@ -49,6 +49,14 @@ public:
   bool set_break(Handle h, bool on) override;
   bool modem_status(Handle h, uint32_t *bits) override;
 
+  // Network connections (socket_win32.cpp): Winsock, started on first use.
+  int32_t net_connect(const char *host, uint16_t port, uint32_t timeout_ms) override;
+  int32_t net_send(int32_t c, const void *data, uint32_t n) override;
+  int32_t net_receive(int32_t c, void *data, uint32_t n) override;
+  int net_wait(int32_t c, bool want_write, uint64_t deadline_ns) override;
+  void net_shutdown(int32_t c) override;
+  void net_close(int32_t c) override;
+
   uint64_t now_ns() override;
   void sleep_ns(uint64_t ns) override;
   bool keyboard_present() override;
