@@ -17,8 +17,19 @@ namespace tavio::platform {
 namespace {
 
 Win32Lock g_lock;
-bool g_started = false;     // WSAStartup succeeded
-std::vector<SOCKET> g_open; // connections handed out and not closed yet
+bool g_started = false; // WSAStartup succeeded
+// Connections handed out and not closed yet, each with the event that its
+// network events set.
+struct Connection {
+  SOCKET socket;
+  WSAEVENT ready;
+};
+std::vector<Connection> g_open;
+
+void end_connection(const Connection &c) {
+  closesocket(c.socket);
+  WSACloseEvent(c.ready);
+}
 
 // At unload, after the entry point's closing sequence (the runtime destroys
 // the DLL's statics after DllMain has seen the detach).
@@ -27,7 +38,7 @@ struct Winsock {
   Winsock(const Winsock &) = delete;
   Winsock &operator=(const Winsock &) = delete;
   ~Winsock() {
-    for (SOCKET s : g_open) closesocket(s);
+    for (const Connection &c : g_open) end_connection(c);
     g_open.clear();
     if (g_started) WSACleanup();
     g_started = false;
@@ -44,12 +55,25 @@ bool start() {
 
 SOCKET to_socket(int32_t c) { return static_cast<SOCKET>(static_cast<uint32_t>(c)); }
 
+WSAEVENT event_of(SOCKET s) {
+  return locked(g_lock, [&]() -> WSAEVENT {
+    for (const Connection &c : g_open)
+      if (c.socket == s) return c.ready;
+    return WSA_INVALID_EVENT;
+  });
+}
+
 // Waits until s is readable (or has failed), or with want_write writable,
 // or the deadline passes: a mask of kNetReadable and kNetWritable, 0 at the
-// deadline, -1 on failure. select() counts microseconds; a wake-up a little
-// before the deadline waits again for the rest.
-int wait_socket(Backend &b, SOCKET s, bool want_write, uint64_t deadline) {
+// deadline, -1 on failure. The state is read by select() without a wait;
+// the waits themselves are on the event that the socket's network events
+// set (Wine's server can fail an assertion and end every program of the
+// prefix when a select() with a time-out completes as its time runs out).
+// The event is reset before each look, so that nothing that happens after
+// it is missed.
+int wait_socket(Backend &b, SOCKET s, WSAEVENT ready, bool want_write, uint64_t deadline) {
   while (true) {
+    WSAResetEvent(ready);
     fd_set rd, wr, ex;
     FD_ZERO(&rd);
     FD_ZERO(&wr);
@@ -57,26 +81,24 @@ int wait_socket(Backend &b, SOCKET s, bool want_write, uint64_t deadline) {
     FD_SET(s, &rd);
     FD_SET(s, &ex);
     if (want_write) FD_SET(s, &wr);
-    timeval tv{};
-    timeval *limit = nullptr;
+    timeval now_only{};
+    const int r = select(0, &rd, want_write ? &wr : nullptr, &ex, &now_only);
+    if (r == SOCKET_ERROR) return -1;
+    if (r > 0) {
+      int mask = 0;
+      // A failure reads as input: the receive that follows reports it.
+      if (FD_ISSET(s, &rd) || FD_ISSET(s, &ex)) mask |= kNetReadable;
+      if (FD_ISSET(s, &wr)) mask |= kNetWritable;
+      return mask;
+    }
+    DWORD ms = INFINITE;
     if (deadline != kNetForever) {
       const uint64_t now = b.now_ns();
-      const uint64_t left_us = now >= deadline ? 0 : (deadline - now + 999) / 1000;
-      tv.tv_sec = static_cast<long>(left_us / 1000000);
-      tv.tv_usec = static_cast<long>(left_us % 1000000);
-      limit = &tv;
+      if (now >= deadline) return 0;
+      ms = static_cast<DWORD>((deadline - now) / 1000000ull);
     }
-    const int r = select(0, &rd, want_write ? &wr : nullptr, &ex, limit);
-    if (r == SOCKET_ERROR) return -1;
-    if (r == 0) {
-      if (deadline != kNetForever && b.now_ns() < deadline) continue;
-      return 0;
-    }
-    int mask = 0;
-    // A failure reads as input: the receive that follows reports it.
-    if (FD_ISSET(s, &rd) || FD_ISSET(s, &ex)) mask |= kNetReadable;
-    if (FD_ISSET(s, &wr)) mask |= kNetWritable;
-    return mask;
+    if (ms == 0) SwitchToThread(); // under a millisecond left: look again soon
+    else if (WaitForSingleObject(ready, ms) == WAIT_FAILED) return -1;
   }
 }
 
@@ -94,16 +116,19 @@ void no_syn_retries(SOCKET s) {
 }
 
 // A non-blocking connection attempt to one address, bounded by the deadline.
-SOCKET connect_one(Backend &b, const addrinfo *a, uint64_t deadline) {
+Connection connect_one(Backend &b, const addrinfo *a, uint64_t deadline) {
+  const Connection none{INVALID_SOCKET, WSA_INVALID_EVENT};
   SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-  if (s == INVALID_SOCKET) return INVALID_SOCKET;
+  if (s == INVALID_SOCKET) return none;
+  WSAEVENT ready = WSACreateEvent();
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0); // not for child processes
-  u_long nonblocking = 1;
-  bool ok = ioctlsocket(s, FIONBIO, &nonblocking) == 0;
+  // The events also make the socket non-blocking.
+  bool ok = ready != WSA_INVALID_EVENT &&
+            WSAEventSelect(s, ready, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) == 0;
   if (ok) {
     no_syn_retries(s);
     if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
-      ok = WSAGetLastError() == WSAEWOULDBLOCK && wait_socket(b, s, true, deadline) > 0;
+      ok = WSAGetLastError() == WSAEWOULDBLOCK && wait_socket(b, s, ready, true, deadline) > 0;
       int err = 0;
       int len = sizeof err;
       ok = ok && getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) == 0 && err == 0;
@@ -112,13 +137,14 @@ SOCKET connect_one(Backend &b, const addrinfo *a, uint64_t deadline) {
   // A handle is a 32-bit value of 3 or more.
   if (!ok || s < 3 || s > 0x7FFFFFFF) {
     closesocket(s);
-    return INVALID_SOCKET;
+    if (ready != WSA_INVALID_EVENT) WSACloseEvent(ready);
+    return none;
   }
   // Every byte goes out at once: a command byte must not wait for the next.
   BOOL one = TRUE;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&one), sizeof one);
   setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&one), sizeof one);
-  return s;
+  return Connection{s, ready};
 }
 
 } // namespace
@@ -135,22 +161,30 @@ int32_t Win32Backend::net_connect(const char *host, uint16_t port, uint32_t time
   std::snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
   addrinfo *list = nullptr;
   if (getaddrinfo(host, service, &hints, &list) != 0) return -1;
-  SOCKET s = INVALID_SOCKET;
-  for (const addrinfo *a = list; a != nullptr && s == INVALID_SOCKET; a = a->ai_next) s = connect_one(*this, a, deadline);
+  Connection c{INVALID_SOCKET, WSA_INVALID_EVENT};
+  for (const addrinfo *a = list; a != nullptr && c.socket == INVALID_SOCKET; a = a->ai_next)
+    c = connect_one(*this, a, deadline);
   freeaddrinfo(list);
-  if (s == INVALID_SOCKET) return -1;
+  if (c.socket == INVALID_SOCKET) return -1;
   locked(g_lock, [&] {
-    g_open.push_back(s);
+    g_open.push_back(c);
     return 0;
   });
-  return static_cast<int32_t>(s);
+  return static_cast<int32_t>(c.socket);
 }
 
 int32_t Win32Backend::net_send(int32_t c, const void *data, uint32_t n) {
-  const int chunk = static_cast<int>(n > (1u << 30) ? (1u << 30) : n);
-  const int r = send(to_socket(c), static_cast<const char *>(data), chunk, 0);
-  if (r != SOCKET_ERROR) return r;
-  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+  // Sends until everything is taken or the socket would block: only then
+  // does Windows report the room that comes later (FD_WRITE).
+  const char *p = static_cast<const char *>(data);
+  int32_t taken = 0;
+  while (static_cast<uint32_t>(taken) < n) {
+    const uint32_t left = n - static_cast<uint32_t>(taken);
+    const int r = send(to_socket(c), p + taken, static_cast<int>(left > (1u << 30) ? (1u << 30) : left), 0);
+    if (r == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? taken : (taken > 0 ? taken : -1);
+    taken += r;
+  }
+  return taken;
 }
 
 int32_t Win32Backend::net_receive(int32_t c, void *data, uint32_t n) {
@@ -161,7 +195,9 @@ int32_t Win32Backend::net_receive(int32_t c, void *data, uint32_t n) {
 }
 
 int Win32Backend::net_wait(int32_t c, bool want_write, uint64_t deadline_ns) {
-  return wait_socket(*this, to_socket(c), want_write, deadline_ns);
+  const WSAEVENT ready = event_of(to_socket(c));
+  if (ready == WSA_INVALID_EVENT) return -1;
+  return wait_socket(*this, to_socket(c), ready, want_write, deadline_ns);
 }
 
 void Win32Backend::net_shutdown(int32_t c) { shutdown(to_socket(c), SD_SEND); }
@@ -169,15 +205,17 @@ void Win32Backend::net_shutdown(int32_t c) { shutdown(to_socket(c), SD_SEND); }
 void Win32Backend::net_close(int32_t c) {
   const SOCKET s = to_socket(c);
   // Only a connection of this backend's: a stale value closes nothing else.
-  const bool ours = locked(g_lock, [&] {
+  Connection ours{INVALID_SOCKET, WSA_INVALID_EVENT};
+  locked(g_lock, [&] {
     for (size_t i = 0; i < g_open.size(); ++i)
-      if (g_open[i] == s) {
+      if (g_open[i].socket == s) {
+        ours = g_open[i];
         g_open.erase(g_open.begin() + static_cast<std::ptrdiff_t>(i));
-        return true;
+        break;
       }
-    return false;
+    return 0;
   });
-  if (ours) closesocket(s);
+  if (ours.socket != INVALID_SOCKET) end_connection(ours);
 }
 
 } // namespace tavio::platform
