@@ -7,11 +7,9 @@
 # dlltool from the same file, so that callers' __stdcall references (OPENCOM@4)
 # resolve to the undecorated names.
 
-# The core's sources, without the POSIX backend. The network-port protocol
-# stays out too until the Win32 backend routes rfc2217:// names to it (it
-# locks with std::mutex, which the 32-bit win32-thread runtime lacks).
+# The core's sources, without the POSIX backend.
 get_target_property(TAVIO32_CORE_SOURCES tavio32_core SOURCES)
-list(FILTER TAVIO32_CORE_SOURCES EXCLUDE REGEX "platform/posix/|serial/rfc2217")
+list(FILTER TAVIO32_CORE_SOURCES EXCLUDE REGEX "platform/posix/")
 set_target_properties(tavio32_core PROPERTIES EXCLUDE_FROM_ALL TRUE)
 file(GLOB TAVIO32_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/src/platform/win32/*.cpp)
 
@@ -26,7 +24,7 @@ endif()
 add_library(tavio32_dll SHARED ${TAVIO32_CORE_SOURCES} ${TAVIO32_WIN32_SOURCES})
 target_include_directories(tavio32_dll PUBLIC include PRIVATE src)
 target_compile_definitions(tavio32_dll PRIVATE TAVIO32_BUILDING WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-target_link_libraries(tavio32_dll PRIVATE winmm)
+target_link_libraries(tavio32_dll PRIVATE winmm ws2_32)
 target_link_options(tavio32_dll PRIVATE ${TAVIO32_DEF} -Wl,--kill-at -static -static-libgcc -static-libstdc++)
 set_target_properties(tavio32_dll PROPERTIES
   OUTPUT_NAME TAVIO32 PREFIX "" SUFFIX ".DLL"

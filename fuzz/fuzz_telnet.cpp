@@ -43,6 +43,7 @@ public:
   uint64_t now_ns() override { return clock_ += 1000; }
   void sleep_ns(uint64_t ns) override { clock_ += ns; }
 
+  bool device_path(const char *, std::string &) override { return false; }
   pf::Handle open_device(const char *) override { return pf::kInvalidHandle; }
   bool close(pf::Handle) override { return false; }
   bool clear_errors(pf::Handle) override { return false; }

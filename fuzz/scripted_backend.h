@@ -57,7 +57,11 @@ public:
   bool is_open_handle(platform::Handle h) const { return open_.count(h) != 0; }
   size_t open_count() const { return open_.size(); }
 
-  // --- serial ports
+  // --- serial ports: every name leads to a device of that name
+  bool device_path(const char *name, std::string &path) override {
+    path = name;
+    return true;
+  }
   platform::Handle open_device(const char *name) override {
     FUZZ_CHECK(name != nullptr && std::strlen(name) <= 4);
     opened_names.emplace_back(name);

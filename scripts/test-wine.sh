@@ -8,8 +8,10 @@
 # (cmake/mingw-*.cmake); NATIVEBUILD (default build/) holds tavio32-sim.
 # A fresh Wine prefix in a temporary directory gets COM3..COM6 pointed at the
 # emulators (Sios, Zelle, CompuLab, echo); COM1 (the machine's /dev/ttyS0 in
-# Wine) and COM2 lead nowhere. No display: message boxes return at once,
-# except in the message box check, which runs on a virtual display (xvfb).
+# Wine) and COM2 lead nowhere. TAVIO32_COM7 and TAVIO32_COM8 lead through
+# ser2net on loopback to an echo and a Sios of their own (network ports).
+# No display: message boxes return at once, except in the message box
+# check, which runs on a virtual display (xvfb).
 # --figures[=M]: after the tests, timing figures of the DLL under Wine and of
 # the Linux build, against the same emulators; the Sios readout records M x 4
 # values (default 8000, the full buffer: a minute or more in each).
@@ -65,22 +67,55 @@ start=$(ms)
 timeout 120 "$loader" wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "test-wine: wineboot failed"; exit 1; }
 timeout 60 wineserver -w || true
 mkdir -p "$tmp/scratch"
-serve() { # COM device [options...]
-  local com=$1 device=$2
-  shift 2
-  "$sim" --device "$device" --link "$tmp/$com" --com "${com^^}" --log "$@" >"$tmp/$device.log" 2>&1 &
+serve() { # COM LOGNAME device [options...]
+  local com=$1 log=$2 device=$3
+  shift 3
+  "$sim" --device "$device" --link "$tmp/$com" --com "${com^^}" --log "$@" >"$tmp/$log.log" 2>&1 &
   pids+=($!)
 }
-serve com3 sios --din 0x96 --ain 1=77
-serve com4 zelle --din 0x96
-serve com5 compulab --din 0x96
-serve com6 echo
-for com in com3 com4 com5 com6; do
+serve com3 sios sios --din 0x96 --ain 1=77
+serve com4 zelle zelle --din 0x96
+serve com5 compulab compulab --din 0x96
+serve com6 echo echo
+serve com7 echo-net echo
+serve com8 sios-net sios --din 0x5A --ain 2=123
+for com in com3 com4 com5 com6 com7 com8; do
   for _ in $(seq 100); do [ -L "$tmp/$com" ] && break; sleep 0.05; done
-  ln -sfn "$tmp/$com" "$WINEPREFIX/dosdevices/$com"
 done
+for com in com3 com4 com5 com6; do ln -sfn "$tmp/$com" "$WINEPREFIX/dosdevices/$com"; done
 ln -sfn "$tmp/nowhere" "$WINEPREFIX/dosdevices/com1"
 ln -sfn "$tmp/nowhere" "$WINEPREFIX/dosdevices/com2"
+
+# ser2net in front of com7 and com8 on free loopback ports, (re)started by
+# start_ser2net; the test program ends it through the file net-stop (a
+# server that goes away).
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+listening() { grep -q "0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp; }
+start_ser2net() {
+  local p7 p8 c
+  p7=$(free_port) p8=$(free_port)
+  : >"$tmp/ser2net.yaml"
+  for c in "echo com7 $p7" "sios com8 $p8"; do
+    set -- $c
+    printf 'connection: &%s\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,19200n82,local\n  options:\n    chardelay: false\n' \
+      "$1" "$3" "$(readlink -f "$tmp/$2")" >>"$tmp/ser2net.yaml"
+  done
+  ser2net -n -d -u -P "$tmp/ser2net.pid" -c "$tmp/ser2net.yaml" >"$tmp/ser2net.log" 2>&1 &
+  ser2net_pid=$!
+  disown "$ser2net_pid" # its end is the test's doing, not news
+  pids+=($ser2net_pid)
+  for _ in $(seq 200); do listening "$p7" && listening "$p8" && break; sleep 0.025; done
+  if ! listening "$p7" || ! listening "$p8"; then
+    cat "$tmp/ser2net.log"
+    echo "test-wine: ser2net did not start (it needs an address besides loopback's to bind 127.0.0.1)"
+    return 1
+  fi
+  export TAVIO32_COM7="rfc2217://127.0.0.1:$p7" TAVIO32_COM8="rfc2217://127.0.0.1:$p8"
+}
+command -v ser2net >/dev/null || { echo "test-wine: ser2net is not installed (apt install ser2net)"; exit 1; }
+start_ser2net || exit 1
+(while [ ! -e "$tmp/scratch/net-stop" ]; do sleep 0.02; done; kill -9 "$ser2net_pid") &
+pids+=($!)
 echo "test-wine: ${bits}-bit DLL, prefix ready in $(secs) s"
 
 status=0
@@ -92,6 +127,9 @@ timeout 300 "$loader" "$tmp/tavio32_wine_test.exe" "$(winpath "$tmp")" "$(winpat
 # closes the port it left open.
 timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM6 || status=1
 timeout 60 "$loader" "$tmp/tavio32_wine_load.exe" program "$(winpath "$tmp/scratch")" || status=1
+# The same with a network port: each unload ends the connection.
+start_ser2net || status=1
+timeout 120 "$loader" "$tmp/tavio32_wine_load.exe" cycle COM7 || status=1
 # The version message box, on a virtual display: its caption and text, and
 # that VERSION waits until it is closed.
 if command -v xvfb-run >/dev/null; then
@@ -105,6 +143,9 @@ if [ "$figures" != 0 ]; then
   cp "$win/tavio32_figures.exe" "$tmp/"
   echo "figures: ${bits}-bit DLL under Wine"
   timeout 600 "$loader" "$tmp/tavio32_figures.exe" COM6 COM3 "$(winpath "$tmp/sios.log")" "$figures" || status=1
+  echo "figures: ${bits}-bit DLL under Wine, through ser2net (network ports)"
+  start_ser2net || status=1
+  timeout 600 "$loader" "$tmp/tavio32_figures.exe" COM7 COM8 "$(winpath "$tmp/sios-net.log")" "$figures" || status=1
   echo "figures: Linux build ($native)"
   g++ -O2 -std=c++20 "$repo/tests/win/figures.cpp" -I"$repo/include" -L"$native" -ltavio32 \
     -Wl,-rpath,"$native" -o "$tmp/figures-linux"

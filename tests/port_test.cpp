@@ -9,6 +9,7 @@
 
 #include "frame/state.h"
 #include "platform/platform.h"
+#include "serial/line.h"
 
 namespace tavio::test {
 namespace {
@@ -83,7 +84,9 @@ TEST_F(PrimaryPort, BadSettingsLeaveTheDeviceOpenWithResultZero) {
     EXPECT_GE(GETCOM(), 3) << settings;
   }
   // The device is taken: opening it through another handle fails.
-  EXPECT_EQ(platform::backend().open_device("COM3"), platform::kInvalidHandle);
+  std::string path;
+  ASSERT_TRUE(line::ports().device_path("COM3", path));
+  EXPECT_EQ(line::ports().open_device(path.c_str()), platform::kInvalidHandle);
   CLOSECOM();
   open_primary(3);
   EXPECT_EQ(link.line().baud, 19200u);

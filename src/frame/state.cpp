@@ -14,6 +14,8 @@ uint16_t PUMPSTAMP = 0;
 std::atomic<bool> KBDUE{false};
 ReadoutProgress READPROGRESS = nullptr;
 void *READPROGRESSCONTEXT = nullptr;
+NetworkEntry NETPORTS[kNetworkEntries];
+platform::Lock NETLOCK;
 
 void reset_state_for_tests() {
   COM = 0;

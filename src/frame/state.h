@@ -10,6 +10,10 @@
 
 namespace tavio {
 
+namespace net {
+class NetworkPort;
+}
+
 using platform::Handle;
 
 inline constexpr int kSlots = 8;
@@ -27,6 +31,17 @@ extern uint16_t PUMPSTAMP;    // low 16 bits of the tick count at the last pump
 // out first. Set by the Windows DLL's entry point, which runs on any thread
 // and may not call USER32 itself.
 extern std::atomic<bool> KBDUE;
+
+// Network ports open now (the primary port and the slots, with room to
+// spare): each one's connection handle and protocol state. A handle found
+// here is a network port; any other is a local line of the platform's.
+struct NetworkEntry {
+  Handle handle = 0;
+  net::NetworkPort *port = nullptr; // null: a free entry
+};
+inline constexpr int kNetworkEntries = 2 * (kSlots + 1);
+extern NetworkEntry NETPORTS[kNetworkEntries];
+extern platform::Lock NETLOCK; // guards NETPORTS
 
 // Readout progress: called by BLOCKEIN after each data byte with the bytes
 // read and expected; returning 0 stops the readout. Null: none (the default).

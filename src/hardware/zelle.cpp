@@ -5,6 +5,7 @@
 #include "hardware/commands.h"
 #include "hardware/hardware.h"
 #include "platform/platform.h"
+#include "serial/line.h"
 #include "serial/port.h"
 
 namespace tavio {
@@ -36,7 +37,7 @@ int32_t ZSYSTEMRESET() {
     DELAY(2);
     DELAY(cmd::zelle::kResetPauseMs);
   }
-  platform::Backend &b = platform::backend();
+  platform::Backend &b = line::ports();
   b.purge(COM, platform::kPurgeRxClear);
   return b.purge(COM, platform::kPurgeTxClear) ? 1 : 0;
 }

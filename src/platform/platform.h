@@ -80,9 +80,15 @@ public:
   virtual ~Backend() = default;
 
   // --- serial ports ---
-  // Opens the device with the given (up to four character) name for reading
-  // and writing, exclusively. Returns a handle, or kInvalidHandle.
-  virtual Handle open_device(const char *name) = 0;
+  // Where a device name (up to four characters, such as "COM3") leads: the
+  // value of TAVIO32_<NAME> in the process's environment when it is set
+  // (empty: no device), else the platform's own device of that name. False
+  // when there is none. The path may be a network address
+  // ("rfc2217://HOST:PORT"), which the core serves itself.
+  virtual bool device_path(const char *name, std::string &path) = 0;
+  // Opens the local device at path for reading and writing, exclusively.
+  // Returns a handle, or kInvalidHandle.
+  virtual Handle open_device(const char *path) = 0;
   virtual bool close(Handle h) = 0;
   // Asks the driver to pass received bytes on at once (many USB adapters
   // hold them for up to 16 ms); close puts the driver's own setting back.
@@ -110,7 +116,9 @@ public:
   virtual bool modem_status(Handle h, uint32_t *bits) = 0;
 
   // --- network connections: the byte transport of network ports ---
-  // (Defaults for backends without them: every connection fails.)
+  // (Defaults for backends without them: every connection fails.) The
+  // connection handles are distinct from every open port handle, so that
+  // the core tells a network port by its handle.
   // Connects to host (a name, or a numeric IPv4/IPv6 address) and port
   // within timeout_ms: a handle of 3 or more, or -1 at once when the host
   // is unknown or the connection is refused.
@@ -194,6 +202,34 @@ bool is_supported_baud(uint32_t baud);
 } // namespace tavio::platform
 
 namespace tavio::platform {
+
+// A lock for the core's own data, the platform's kind (the 32-bit Windows
+// runtime has no C++ locks). It lives in place, needs nothing at load and
+// gives nothing back: usable in objects made at load, until the process ends.
+class Lock {
+public:
+  Lock();
+  Lock(const Lock &) = delete;
+  Lock &operator=(const Lock &) = delete;
+  void lock();
+  void unlock();
+
+private:
+  alignas(8) unsigned char place_[64];
+};
+
+// Holds a lock for its own lifetime.
+class Locked {
+public:
+  explicit Locked(Lock &lock) : lock_(lock) { lock_.lock(); }
+  ~Locked() { lock_.unlock(); }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+private:
+  Lock &lock_;
+};
+
 // The one-process rule: a system-wide lock held from load to unload, freed by
 // the system however the process ends. False when another process holds it.
 bool acquire_process_lock();

@@ -1,9 +1,11 @@
 #include "serial/port.h"
 
 #include <cstring>
+#include <string>
 
 #include "frame/frame.h"
 #include "frame/state.h"
+#include "serial/line.h"
 
 namespace tavio {
 
@@ -20,7 +22,7 @@ pf::Timeouts timeout_old_set(int32_t t) {
 }
 
 bool open_port(const char *mode, Handle *port, int32_t timeout_ms, OpenOrder order) {
-  pf::Backend &b = pf::backend();
+  pf::Backend &b = line::ports();
   // Split by position: the device name is characters 1 to 4, character 5 is
   // skipped unseen, the settings start at character 6. A shorter mode string
   // gives a shorter name and an empty settings text.
@@ -29,7 +31,8 @@ bool open_port(const char *mode, Handle *port, int32_t timeout_ms, OpenOrder ord
   std::memcpy(name, mode, len < 4 ? len : 4);
   const char *settings = len >= 5 ? mode + 5 : "";
 
-  Handle h = b.open_device(name);
+  std::string path; // a network port's address, or a local device
+  Handle h = b.device_path(name, path) ? b.open_device(path.c_str()) : pf::kInvalidHandle;
   *port = h;
   if (h == pf::kInvalidHandle) return false;
   b.request_low_latency(h); // result ignored: not every device offers it
@@ -50,11 +53,11 @@ bool open_port(const char *mode, Handle *port, int32_t timeout_ms, OpenOrder ord
 }
 
 void close_port(Handle h) {
-  if (is_open(h)) pf::backend().close(h);
+  if (is_open(h)) line::ports().close(h);
 }
 
 int32_t send_byte(Handle h, int32_t value) {
-  pf::Backend &b = pf::backend();
+  pf::Backend &b = line::ports();
   b.clear_errors(h);
   bool sent = b.transmit_char(h, static_cast<uint8_t>(value & 0xFF));
   DELAY(2);
@@ -62,7 +65,7 @@ int32_t send_byte(Handle h, int32_t value) {
 }
 
 int32_t receive_byte(Handle h) {
-  pf::Backend &b = pf::backend();
+  pf::Backend &b = line::ports();
   b.clear_errors(h);
   uint8_t byte = 0;
   uint32_t count = 0;
@@ -74,7 +77,7 @@ int32_t write_string(Handle h, const char *text) {
   uint32_t n = static_cast<uint32_t>(std::strlen(text));
   if (n == 0) return 0;
   uint32_t done = 0;
-  pf::backend().write(h, text, n, &done);
+  line::ports().write(h, text, n, &done);
   return static_cast<int32_t>(done);
 }
 
@@ -82,19 +85,19 @@ int32_t read_string(Handle h, char *buffer) {
   uint32_t n = static_cast<uint32_t>(std::strlen(buffer));
   if (n == 0) return 0;
   uint32_t done = 0;
-  pf::backend().read(h, buffer, n, &done);
+  line::ports().read(h, buffer, n, &done);
   return static_cast<int32_t>(done);
 }
 
 int32_t set_line(Handle h, int32_t flag, pf::LineCode on, pf::LineCode off) {
-  return pf::backend().escape(h, flag != 0 ? on : off) ? 1 : 0;
+  return line::ports().escape(h, flag != 0 ? on : off) ? 1 : 0;
 }
 
-int32_t set_break(Handle h, int32_t flag) { return pf::backend().set_break(h, flag != 0) ? 1 : 0; }
+int32_t set_break(Handle h, int32_t flag) { return line::ports().set_break(h, flag != 0) ? 1 : 0; }
 
 int32_t modem_bit(Handle h, uint32_t bit) {
   uint32_t status = 0; // a status that cannot be read reads as all lines off
-  if (!pf::backend().modem_status(h, &status)) return 0;
+  if (!line::ports().modem_status(h, &status)) return 0;
   return (status & bit) ? 1 : 0;
 }
 
@@ -121,7 +124,7 @@ int32_t SENDE(int32_t value) { return send_byte(COM, value); }
 int32_t EMPFANG() { return receive_byte(COM); }
 
 int32_t install_timeouts(Handle h, int32_t *value, const pf::Timeouts &set, int32_t t) {
-  if (!pf::backend().set_timeouts(h, set)) return -1;
+  if (!line::ports().set_timeouts(h, set)) return -1;
   int32_t before = *value;
   *value = t;
   return before;

@@ -157,7 +157,7 @@ int32_t NetworkPort::connect(pf::Backend &b, const char *path) {
 NetworkPort::NetworkPort(pf::Backend &b, int32_t connection) : b_(b), s_(connection) {}
 
 bool NetworkPort::start() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   // Asked for at once: binary both ways, no go-ahead, and the com port
   // option. Answers to these settle the option without a reply, so that no
   // option is ever acknowledged twice.
@@ -183,7 +183,7 @@ bool NetworkPort::start() {
 NetworkPort::~NetworkPort() { close(); }
 
 void NetworkPort::close() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   if (s_ < 0) return;
   // Ends our side, then reads until the server has ended its own: a server
   // serving one client at a time takes the next one only after that.
@@ -377,12 +377,12 @@ bool NetworkPort::await_reply(size_t key, uint64_t deadline) {
 }
 
 void NetworkPort::get_config(pf::LineConfig &c) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   c = config_;
 }
 
 bool NetworkPort::set_config(const pf::LineConfig &c) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   if (!pf::is_supported_baud(c.baud) || c.data_bits < 5 || c.data_bits > 8) return false;
   uint8_t baud[4] = {static_cast<uint8_t>(c.baud >> 24), static_cast<uint8_t>(c.baud >> 16),
                      static_cast<uint8_t>(c.baud >> 8), static_cast<uint8_t>(c.baud)};
@@ -421,12 +421,12 @@ bool NetworkPort::set_config(const pf::LineConfig &c) {
 }
 
 void NetworkPort::set_timeouts(const pf::Timeouts &t) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   timeouts_ = t;
 }
 
 bool NetworkPort::write(const void *buffer, uint32_t n, uint32_t *done) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   *done = 0;
   const auto *in = static_cast<const uint8_t *>(buffer);
   uint64_t total_ms = uint64_t(n) * timeouts_.write_total_multiplier + timeouts_.write_total_constant;
@@ -454,7 +454,7 @@ bool NetworkPort::write(const void *buffer, uint32_t n, uint32_t *done) {
 }
 
 bool NetworkPort::read(void *buffer, uint32_t n, uint32_t *done) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   *done = 0;
   if (n == 0) return true;
   auto *out = static_cast<uint8_t *>(buffer);
@@ -487,7 +487,7 @@ bool NetworkPort::read(void *buffer, uint32_t n, uint32_t *done) {
 }
 
 bool NetworkPort::purge(uint32_t flags) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   uint8_t what = 0;
   if (flags & pf::kPurgeRxClear) what |= 1;
   if (flags & pf::kPurgeTxClear) what |= 2;
@@ -518,7 +518,7 @@ bool NetworkPort::control(uint8_t value, bool check_value) {
 }
 
 bool NetworkPort::escape(pf::LineCode code) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   switch (code) {
   case pf::LineCode::SetRts: return control(kControlRtsOn, true);
   case pf::LineCode::ClrRts: return control(kControlRtsOff, true);
@@ -529,13 +529,13 @@ bool NetworkPort::escape(pf::LineCode code) {
 }
 
 bool NetworkPort::set_break(bool on) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   // Servers are known to answer a break request with "on" either way.
   return control(on ? kControlBreakOn : kControlBreakOff, false);
 }
 
 bool NetworkPort::modem_status(uint32_t *bits) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  pf::Locked hold(lock_);
   if (!take_input(0)) return false; // reports that came in meanwhile
   // The report's high four bits are the lines, in the platform's order.
   *bits = modem_state_ & (pf::kModemCts | pf::kModemDsr | pf::kModemRing | pf::kModemRlsd);

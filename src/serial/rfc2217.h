@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -145,7 +144,7 @@ private:
 
   platform::Backend &b_;
   int32_t s_;
-  std::mutex mutex_;
+  platform::Lock lock_;
   TelnetDecoder decoder_;
   Q us_[256] = {};   // options on our side
   Q them_[256] = {}; // options on the server's side

@@ -2,14 +2,15 @@
 #include <cstring>
 
 #include "frame/state.h"
+#include "serial/line.h"
 #include "serial/port.h"
 
 namespace tavio {
 
 namespace pf = platform;
 
-int32_t FLUSHIN() { return pf::backend().purge(COM, pf::kPurgeRxClear) ? 1 : 0; }
-int32_t FLUSHOUT() { return pf::backend().purge(COM, pf::kPurgeTxClear) ? 1 : 0; }
+int32_t FLUSHIN() { return line::ports().purge(COM, pf::kPurgeRxClear) ? 1 : 0; }
+int32_t FLUSHOUT() { return line::ports().purge(COM, pf::kPurgeTxClear) ? 1 : 0; }
 
 int32_t SENDSTRING(const char *text) { return write_string(COM, text); }
 int32_t READSTRING(char *buffer) { return read_string(COM, buffer); }

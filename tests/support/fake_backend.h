@@ -1,6 +1,6 @@
 // A backend for what a pseudo-terminal cannot show: modem lines, break, a
 // clock that can be set (timer wrap), a keyboard and message capture. Every
-// operation it does not take over goes to the platform's own backend.
+// operation it does not take over goes on as the library's own would.
 #pragma once
 
 #include <string>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "serial/line.h"
 
 namespace tavio::test {
 
@@ -47,7 +48,8 @@ public:
   // --- messages shown through the default output
   std::vector<std::pair<std::string, std::string>> messages;
 
-  platform::Handle open_device(const char *name) override { return native().open_device(name); }
+  bool device_path(const char *name, std::string &path) override { return native().device_path(name, path); }
+  platform::Handle open_device(const char *path) override { return native().open_device(path); }
   bool close(platform::Handle h) override { return native().close(h); }
   bool request_low_latency(platform::Handle h) override {
     low_latency_requests.push_back(h);
@@ -86,7 +88,8 @@ public:
   void file_abandon(int32_t fh) override { native().file_abandon(fh); }
 
 private:
-  static platform::Backend &native() { return platform::native_backend(); }
+  // The core's port router over the platform's backend: network ports too.
+  static platform::Backend &native() { return line::router(); }
   platform::Backend *before_;
 };
 

@@ -5,14 +5,14 @@ usage: check_exports.py OBJDUMP DLL DEF
 
 Passes when the DLL exports exactly the names of the module-definition file,
 undecorated, at the ordinals the file gives them (1 to 83, dense), imports
-from no DLL but KERNEL32, USER32, WINMM and msvcrt, and shares between
+from no DLL but KERNEL32, USER32, WINMM, WS2_32 and msvcrt, and shares between
 processes nothing but the 4-byte id of the process that holds it.
 """
 import re
 import subprocess
 import sys
 
-ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "winmm.dll", "msvcrt.dll"}
+ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "winmm.dll", "ws2_32.dll", "msvcrt.dll"}
 
 
 def expected(def_path):

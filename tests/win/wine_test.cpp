@@ -1,19 +1,22 @@
 // The Windows test program: TAVIO32.DLL, linked through its import library,
 // driven against the device emulators that scripts/test-wine.sh puts on
-// COM3 (Sios), COM4 (Zelle), COM5 (CompuLab) and COM6 (echo). One group per
-// function family, aimed at what differs from the Linux build: time-out
-// sets, byte spacing, file replacement, the shared section, thread
-// notifications, exports by ordinal.
+// COM3 (Sios), COM4 (Zelle), COM5 (CompuLab) and COM6 (echo), and through
+// ser2net on COM7 (echo) and COM8 (Sios). One group per function family,
+// aimed at what differs from the Linux build: time-out sets, byte spacing,
+// file replacement, the shared section, thread notifications, exports by
+// ordinal, Winsock.
 //
 //   tavio32_wine_test LOGDIR LOADER SCRATCHDIR
 //
 // LOGDIR holds the emulators' --log output (sios.log, zelle.log,
-// compulab.log, echo.log); LOADER is tavio32_wine_load.exe; SCRATCHDIR is an
-// empty directory for files.
+// compulab.log, echo.log, echo-net.log, sios-net.log); LOADER is
+// tavio32_wine_load.exe; SCRATCHDIR is an empty directory for files (a file
+// net-stop there ends the ser2net).
 #include "../settings_table.h"
 #include "tavio32.h"
 #include "wine_support.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -346,6 +349,124 @@ void timing_and_keyboard() {
 
 DWORD WINAPI nothing(void *) { return 0; }
 
+void device_names() {
+  wt::group("device names: TAVIO32_COMn first, then the system's COMn");
+  char com9[] = "COM9:19200,N,8,2", com6[] = "COM6:19200,N,8,2";
+  SetEnvironmentVariableA("TAVIO32_COM9", "\\\\.\\COM6"); // a device path
+  CHECK_EQ(OPENCOM(com9), 1);
+  CHECK_EQ(SENDBYTE(0x39), 1);
+  CHECK_EQ(READBYTE(), 0x39);
+  SetEnvironmentVariableA("TAVIO32_COM6", ""); // empty: no device
+  CHECK_EQ(IX_OPENCOM(0, com6), 0);
+  SetEnvironmentVariableA("TAVIO32_COM6", nullptr);
+  SetEnvironmentVariableA("TAVIO32_COM9", nullptr);
+  CHECK_EQ(OPENCOM(com9), 0);
+  CLOSECOM();
+}
+
+// COM7 (echo) and COM8 (Sios) through ser2net; at the end the server is
+// ended under an open port.
+void network_ports() {
+  wt::group("network ports through ser2net: bytes, strings, a slot, detection, I/O, readout");
+  char echo[] = "COM7:19200,N,8,2", sios[] = "COM8:19200,N,8,2", local[] = "COM6:19200,N,8,2";
+  CHECK_EQ(OPENCOM(echo), 1);
+  const int32_t net = GETCOM();
+  const int32_t serial = IX_OPENCOM(3, local);
+  CHECK(net >= 3 && serial >= 3 && net != serial);
+  IX_CLOSECOM(3);
+  double t = wt::now_ms();
+  CHECK_EQ(READBYTE(), -1);
+  CHECK_BETWEEN(wt::now_ms() - t, 99.0, 400.0);
+  const size_t before = wt::wire_log(log_of("echo-net"), 0).size();
+  for (int v : {0x41, 0x00, 0xFF, 0xF0}) {
+    CHECK_EQ(SENDBYTE(v), 1);
+    CHECK_EQ(READBYTE(), v);
+  }
+  char text[] = "ne\xff\r\n", buf[] = ".....";
+  CHECK_EQ(SENDSTRING(text), 5);
+  CHECK_EQ(READSTRING(buf), 5);
+  CHECK(std::strcmp(buf, text) == 0);
+  CHECK((wt::bytes_after(wt::wire_log(log_of("echo-net")), before) ==
+         std::vector<unsigned>{0x41, 0x00, 0xFF, 0xF0, 'n', 'e', 0xFF, '\r', '\n'}));
+  t = wt::now_ms();
+  for (int32_t r : {RTS(1), DTR(0), TXD(1), TXD(0), CTS()}) CHECK(r == 0 || r == 1);
+  CHECK_BETWEEN(wt::now_ms() - t, 0.0, 2500.0);
+  CHECK_EQ(FLUSHIN(), 1);
+
+  // A slot on the Sios beside it; the server, busy with it, turns a second
+  // opener away with a text that never reaches the caller.
+  CHECK(IX_OPENCOM(1, sios) >= 3);
+  CHECK_EQ(IX_SENDBYTE(1, 101), 1); // REGEIN 0
+  CHECK_EQ(IX_SENDBYTE(1, 0), 1);
+  CHECK_BETWEEN(IX_READBYTE(1), 0, 255);
+  t = wt::now_ms();
+  CHECK_EQ(IX_OPENCOM(2, sios), 0);
+  CHECK_BETWEEN(wt::now_ms() - t, 0.0, 2500.0);
+  CHECK_EQ(IX_READBYTE(2), -1);
+  IX_CLOSECOM(1);
+  CLOSECOM();
+
+  // Detection on a name that leads to the network port.
+  SetEnvironmentVariableA("TAVIO32_COM1", std::getenv("TAVIO32_COM8"));
+  CHECK_EQ(FINDHARD(0), 4);
+  SetEnvironmentVariableA("TAVIO32_COM1", nullptr);
+  std::vector<wt::Wire> found = wt::wire_log(log_of("sios-net"));
+  CHECK(found.size() >= 2 && found[found.size() - 2].byte == 16 && found.back().byte == 0);
+  CHECK_EQ(INITSIOS(8), 8);
+  CHECK_EQ(DIN(), 0x5A);
+  CHECK_EQ(AIN(2), 123);
+  size_t mark = wt::wire_log(log_of("sios-net"), 0).size();
+  CHECK_EQ(DOUT(9), 1);
+  CHECK_EQ(AOUT(2, 17), 1);
+  CHECK((wt::bytes_after(wt::wire_log(log_of("sios-net")), mark) == std::vector<unsigned>{16, 9, 65, 17}));
+  BLOCKDEF(40, 0b0101, 20);
+  BLOCKSTART();
+  std::vector<char> block(30720, 'x');
+  CHECK_EQ(BLOCKEIN(block.data(), 1), 17 + 81);
+  CHECK_EQ(MESSUNGEN(block.data()), 40);
+  CHECK_EQ(KANALZAHL(block.data()), 2);
+
+  // Addresses that lead nowhere fail at once.
+  char nowhere[] = "COM9:19200,N,8,2";
+  struct {
+    const char *url;
+    double bound_ms; // a name takes what the resolver takes to say it is unknown
+  } nowhere_urls[] = {{"rfc2217://127.0.0.1:1", 1000}, {"rfc2217://127.0.0.1", 1000},
+                      {"rfc2217://no-such-host.invalid:7000", 12000}};
+  for (const auto &n : nowhere_urls) {
+    SetEnvironmentVariableA("TAVIO32_COM9", n.url);
+    t = wt::now_ms();
+    CHECK_EQ(IX_OPENCOM(4, nowhere), 0);
+    CHECK_BETWEEN(wt::now_ms() - t, 0.0, n.bound_ms);
+  }
+  SetEnvironmentVariableA("TAVIO32_COM9", nullptr);
+
+  // A thread's start closes the network port too (in the entry point); the
+  // server has the device back at once.
+  HANDLE thread = CreateThread(nullptr, 0, nothing, nullptr, 0, nullptr);
+  CHECK(thread != nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  CHECK_EQ(GETCOM(), 0);
+  CHECK_EQ(INITSIOS(8), 8);
+
+  // The server goes away: transfers fail soon, not at the time-out, and a
+  // new open is refused.
+  CHECK_EQ(TIMEOUT(3000), 100);
+  write_file(g_scratch + "\\net-stop", "");
+  Sleep(300);
+  t = wt::now_ms();
+  CHECK_EQ(READBYTE(), -1);
+  CHECK_BETWEEN(wt::now_ms() - t, 0.0, 1500.0);
+  int sent = 0;
+  for (int i = 0; i < 5; ++i) sent += SENDBYTE(1);
+  CHECK(sent < 5);
+  CHECK_EQ(DIN(), -1);
+  CHECK_EQ(TIMEOUT(100), 3000);
+  CHECK_EQ(INITSIOS(8), 0);
+  CLOSECOM();
+}
+
 void thread_notifications() {
   wt::group("closing sequence on thread start and end");
   char mode[] = "COM6:19200,N,8,2";
@@ -466,6 +587,8 @@ int main(int argc, char **argv) {
   port_table();
   detection_and_io();
   block_recording();
+  device_names();
+  network_ports();
   timing_and_keyboard();
   thread_notifications();
   second_process();

@@ -1,5 +1,5 @@
 // Host services on POSIX: the monotonic clock, the keyboard of the process's
-// terminal, and the default message output.
+// terminal, the default message output, and the core's locks.
 #include "platform/posix/posix_backend.h"
 
 #include <atomic>
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <termios.h>
 #include <time.h>
@@ -199,5 +200,12 @@ void PosixBackend::show_message(const char *caption, const char *text) {
   write_all(STDERR_FILENO, "\n");
   if (restore) make_keys_immediate();
 }
+
+// A default mutex holds nothing outside itself, so the lock is never
+// destroyed: it stays usable while the runtime destroys statics at exit.
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
+Lock::Lock() { ::pthread_mutex_init(::new (place_) pthread_mutex_t, nullptr); }
+void Lock::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t *>(place_)); }
+void Lock::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t *>(place_)); }
 
 } // namespace tavio::platform

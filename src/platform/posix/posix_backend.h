@@ -4,19 +4,15 @@
 #include "platform/platform.h"
 
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
-
-namespace tavio::net {
-class NetworkPort;
-}
 
 namespace tavio::platform {
 
 class PosixBackend final : public Backend {
 public:
-  Handle open_device(const char *name) override;
+  bool device_path(const char *name, std::string &path) override;
+  Handle open_device(const char *path) override;
   bool close(Handle h) override;
   bool request_low_latency(Handle h) override;
   bool clear_errors(Handle h) override;
@@ -59,12 +55,7 @@ public:
 private:
   struct Port {
     Timeouts timeouts;
-    std::shared_ptr<net::NetworkPort> network; // set for a network port
   };
-  // Network ports (socket_posix.cpp): opens one for an rfc2217:// path, and
-  // finds the one behind a handle (null for a local line).
-  Handle open_network(const char *path);
-  std::shared_ptr<net::NetworkPort> network(Handle h);
   // Ports this backend opened; every operation on another handle fails.
   bool lookup(Handle h, Timeouts *timeouts);
   std::mutex ports_mutex_;
@@ -96,9 +87,5 @@ int wait_ready(int fd, short events, uint64_t deadline);
 // offers neither.
 bool set_rate_by_number(int fd, uint32_t baud);
 bool rate_in_effect(int fd, uint32_t &out, uint32_t &in);
-
-// Maps a device name to the path to open, following the TAVIO32_<NAME>
-// override and the COM1..COM9 -> /dev/ttyS0..8 rule. False: no such device.
-bool device_path(const char *name, char *path, unsigned size);
 
 } // namespace tavio::platform

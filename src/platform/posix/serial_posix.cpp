@@ -18,8 +18,6 @@
 #include <linux/serial.h>
 #endif
 
-#include "serial/rfc2217.h"
-
 namespace tavio::platform {
 
 namespace {
@@ -109,7 +107,8 @@ int wait_ready(int fd, short events, uint64_t deadline) {
   }
 }
 
-bool device_path(const char *name, char *path, unsigned size) {
+// TAVIO32_<NAME> first, then COM1..COM9 -> /dev/ttyS0..8.
+bool PosixBackend::device_path(const char *name, std::string &path) {
   char upper[8] = {};
   size_t len = std::strlen(name);
   if (len == 0 || len > 4) return false;
@@ -121,12 +120,12 @@ bool device_path(const char *name, char *path, unsigned size) {
   char var[32];
   std::snprintf(var, sizeof var, "TAVIO32_%s", upper);
   if (const char *value = std::getenv(var)) {
-    if (*value == '\0' || std::strlen(value) >= size) return false;
-    std::snprintf(path, size, "%s", value);
+    if (*value == '\0') return false;
+    path = value;
     return true;
   }
   if (len == 4 && upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M' && upper[3] >= '1' && upper[3] <= '9') {
-    std::snprintf(path, size, "/dev/ttyS%d", upper[3] - '1');
+    path = "/dev/ttyS" + std::to_string(upper[3] - '1');
     return true;
   }
   return false;
@@ -141,10 +140,8 @@ bool PosixBackend::lookup(Handle h, Timeouts *timeouts) {
   return true;
 }
 
-Handle PosixBackend::open_device(const char *name) {
-  char path[4096];
-  if (name == nullptr || !device_path(name, path, sizeof path)) return kInvalidHandle;
-  if (net::is_network_path(path)) return open_network(path); // network port
+Handle PosixBackend::open_device(const char *path) {
+  if (path == nullptr) return kInvalidHandle;
   int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
   if (fd < 3) { // never hand out 0, and keep clear of the standard streams
@@ -164,7 +161,7 @@ Handle PosixBackend::open_device(const char *name) {
   // Until the library installs its own, a port reads and writes under the
   // library's default set (100 ms), so that a port whose settings were
   // refused fails its transfers instead of blocking for good.
-  ports_[fd] = Port{Timeouts{100, 1, 100, 1, 100}, nullptr};
+  ports_[fd] = Port{Timeouts{100, 1, 100, 1, 100}};
   return fd;
 }
 
@@ -186,12 +183,6 @@ bool PosixBackend::request_low_latency(Handle h) {
 }
 
 bool PosixBackend::close(Handle h) {
-  if (auto n = network(h)) { // network port
-    std::lock_guard<std::mutex> lock(ports_mutex_);
-    ports_.erase(h);
-    n->close();
-    return true;
-  }
   if (!lookup(h, nullptr)) return false;
   bool restore = false;
   int flags_before = 0;
@@ -226,7 +217,6 @@ bool PosixBackend::clear_errors(Handle h) {
 }
 
 bool PosixBackend::get_config(Handle h, LineConfig &c) {
-  if (auto n = network(h)) return n->get_config(c), true; // network port
   if (!lookup(h, nullptr)) return false;
   termios t;
   if (::tcgetattr(h, &t) != 0) return false;
@@ -258,7 +248,6 @@ bool PosixBackend::apply_settings(const char *text, LineConfig &config) {
 }
 
 bool PosixBackend::set_config(Handle h, const LineConfig &c) {
-  if (auto n = network(h)) return n->set_config(c); // network port
   if (!lookup(h, nullptr)) return false;
   // A rate with a Bxxx code is set with the rest; any other goes through
   // termios2 afterwards. 0 is no rate: to termios it means hang up.
@@ -339,7 +328,6 @@ bool PosixBackend::set_timeouts(Handle h, const Timeouts &timeouts) {
   auto it = ports_.find(h);
   if (it == ports_.end()) return false;
   it->second.timeouts = timeouts;
-  if (it->second.network) it->second.network->set_timeouts(timeouts); // network port
   return true;
 }
 
@@ -348,10 +336,6 @@ bool PosixBackend::transmit_char(Handle h, uint8_t byte) {
   // byte is queued behind whatever an earlier string write left there. The
   // library's own sends are synchronous, so nothing of its own is queued
   // ahead of a single byte unless a string write is still draining.
-  if (auto n = network(h)) { // network port
-    uint32_t done = 0;
-    return n->write(&byte, 1, &done);
-  }
   Timeouts t;
   if (!lookup(h, &t)) return false;
   uint64_t limit = uint64_t(t.write_total_multiplier) + t.write_total_constant;
@@ -367,7 +351,6 @@ bool PosixBackend::transmit_char(Handle h, uint8_t byte) {
 }
 
 bool PosixBackend::read(Handle h, void *buffer, uint32_t n, uint32_t *done) {
-  if (auto p = network(h)) return p->read(buffer, n, done); // network port
   *done = 0;
   Timeouts t;
   if (!lookup(h, &t)) return false;
@@ -412,7 +395,6 @@ bool PosixBackend::read(Handle h, void *buffer, uint32_t n, uint32_t *done) {
 }
 
 bool PosixBackend::write(Handle h, const void *buffer, uint32_t n, uint32_t *done) {
-  if (auto p = network(h)) return p->write(buffer, n, done); // network port
   *done = 0;
   Timeouts t;
   if (!lookup(h, &t)) return false;
@@ -435,7 +417,6 @@ bool PosixBackend::write(Handle h, const void *buffer, uint32_t n, uint32_t *don
 }
 
 bool PosixBackend::purge(Handle h, uint32_t flags) {
-  if (auto n = network(h)) return n->purge(flags); // network port
   if (!lookup(h, nullptr)) return false;
   bool ok = true;
   if (flags & kPurgeRxClear) ok = ::tcflush(h, TCIFLUSH) == 0 && ok;
@@ -444,7 +425,6 @@ bool PosixBackend::purge(Handle h, uint32_t flags) {
 }
 
 bool PosixBackend::escape(Handle h, LineCode code) {
-  if (auto n = network(h)) return n->escape(code); // network port
   if (!lookup(h, nullptr)) return false;
   int bit;
   unsigned long request;
@@ -460,13 +440,11 @@ bool PosixBackend::escape(Handle h, LineCode code) {
 }
 
 bool PosixBackend::set_break(Handle h, bool on) {
-  if (auto n = network(h)) return n->set_break(on); // network port
   if (!lookup(h, nullptr)) return false;
   return ::ioctl(h, on ? TIOCSBRK : TIOCCBRK) == 0;
 }
 
 bool PosixBackend::modem_status(Handle h, uint32_t *bits) {
-  if (auto n = network(h)) return n->modem_status(bits); // network port
   if (!lookup(h, nullptr)) return false;
   int lines = 0;
   if (::ioctl(h, TIOCMGET, &lines) != 0) return false;

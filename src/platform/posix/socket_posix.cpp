@@ -1,6 +1,5 @@
-// Network ports on POSIX: TCP connections as the byte transport of the
-// portable network port (serial/rfc2217), and the ports' place among the
-// backend's handles.
+// Network connections on POSIX: TCP sockets, the byte transport of the
+// core's network ports. A connection's handle is its socket descriptor.
 #include "platform/posix/posix_backend.h"
 
 #include <cerrno>
@@ -13,8 +12,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "serial/rfc2217.h"
 
 namespace tavio::platform {
 
@@ -114,29 +111,5 @@ int PosixBackend::net_wait(int32_t c, bool want_write, uint64_t deadline_ns) {
 void PosixBackend::net_shutdown(int32_t c) { ::shutdown(c, SHUT_WR); }
 
 void PosixBackend::net_close(int32_t c) { ::close(c); }
-
-Handle PosixBackend::open_network(const char *path) {
-  int32_t c = net::NetworkPort::connect(*this, path);
-  if (c < 3) {
-    if (c >= 0) ::close(c);
-    return kInvalidHandle;
-  }
-  auto port = std::make_shared<net::NetworkPort>(*this, c);
-  if (!port->start()) {
-    port->close();
-    return kInvalidHandle;
-  }
-  std::lock_guard<std::mutex> lock(ports_mutex_);
-  ports_[c] = Port{Timeouts{100, 1, 100, 1, 100}, port};
-  port->set_timeouts(ports_[c].timeouts);
-  return c;
-}
-
-std::shared_ptr<net::NetworkPort> PosixBackend::network(Handle h) {
-  if (h < 3) return nullptr;
-  std::lock_guard<std::mutex> lock(ports_mutex_);
-  auto it = ports_.find(h);
-  return it == ports_.end() ? nullptr : it->second.network;
-}
 
 } // namespace tavio::platform

@@ -2,6 +2,7 @@
 // with CreateFileA. The time-out sets map one to one onto COMMTIMEOUTS.
 #include "platform/win32/win32_backend.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace tavio::platform {
@@ -91,11 +92,37 @@ HANDLE Win32Backend::port(Handle h) {
   });
 }
 
-Handle Win32Backend::open_device(const char *name) {
-  if (name == nullptr || *name == '\0' || std::strlen(name) > 4) return kInvalidHandle;
-  // The device namespace prefix reaches COM10 and above as well as COM1..9.
-  char path[16] = "\\\\.\\";
-  std::strcat(path, name);
+bool Win32Backend::device_path(const char *name, std::string &path) {
+  const size_t len = name == nullptr ? 0 : std::strlen(name);
+  if (len == 0 || len > 4) return false;
+  // TAVIO32_<NAME> first, as on every platform (a name that cannot be part
+  // of a variable's name has none).
+  char var[16] = "TAVIO32_";
+  bool plain = true;
+  for (size_t i = 0; i < len; ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    plain = plain && std::isalnum(c);
+    var[8 + i] = static_cast<char>(std::toupper(c));
+  }
+  if (plain) {
+    char value[1024];
+    SetLastError(ERROR_SUCCESS);
+    const DWORD n = GetEnvironmentVariableA(var, value, sizeof value);
+    if (n >= sizeof value) return false; // longer than any device path
+    if (n > 0) {
+      path.assign(value, n);
+      return true;
+    }
+    if (GetLastError() != ERROR_ENVVAR_NOT_FOUND) return false; // set and empty: no device
+  }
+  // The system's device of that name. The device namespace prefix reaches
+  // COM10 and above as well as COM1..9.
+  path = std::string("\\\\.\\") + name;
+  return true;
+}
+
+Handle Win32Backend::open_device(const char *path) {
+  if (path == nullptr || *path == '\0') return kInvalidHandle;
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return kInvalidHandle;
   const Handle h = to_library_handle(file);

@@ -33,7 +33,8 @@ template <typename F> auto locked(Win32Lock &lock, F &&f) {
 
 class Win32Backend final : public Backend {
 public:
-  Handle open_device(const char *name) override;
+  bool device_path(const char *name, std::string &path) override;
+  Handle open_device(const char *path) override;
   bool close(Handle h) override;
   bool clear_errors(Handle h) override;
   bool get_config(Handle h, LineConfig &config) override;
@@ -47,6 +48,14 @@ public:
   bool escape(Handle h, LineCode code) override;
   bool set_break(Handle h, bool on) override;
   bool modem_status(Handle h, uint32_t *bits) override;
+
+  // Network connections (socket_win32.cpp): Winsock, started on first use.
+  int32_t net_connect(const char *host, uint16_t port, uint32_t timeout_ms) override;
+  int32_t net_send(int32_t c, const void *data, uint32_t n) override;
+  int32_t net_receive(int32_t c, void *data, uint32_t n) override;
+  int net_wait(int32_t c, bool want_write, uint64_t deadline_ns) override;
+  void net_shutdown(int32_t c) override;
+  void net_close(int32_t c) override;
 
   uint64_t now_ns() override;
   void sleep_ns(uint64_t ns) override;
