@@ -137,7 +137,7 @@ public:
   int32_t file_write(int32_t fh, const void *b, uint32_t n) override { return os().file_write(fh, b, n); }
   bool file_commit(int32_t fh) override { return os().file_commit(fh); }
   void file_abandon(int32_t fh) override { os().file_abandon(fh); }
-  std::string table_file_name(const char *p) override { return os().table_file_name(p); }
+  std::string table_file_name(char *p) override { return os().table_file_name(p); }
 
 private:
   static pf::Backend &os() { return pf::native_backend(); }
