@@ -63,23 +63,26 @@ void read_dcb(const DCB &d, LineConfig &c) {
   c.dsr_sensitivity = d.fDsrSensitivity != 0;
 }
 
-// Writes into d what c says otherwise than d: a field that c leaves as d
-// has it keeps its value, to the bit.
+// Writes into d the fields that c holds; every other field of d keeps its
+// value (the program's own XON/XOFF characters and limits, parity checking,
+// the error and null characters). Each field c holds is written whole, with
+// a valid code: a port may report a value that no code stands for (Wine's
+// line format on a pseudo-terminal after mark or space parity), and Windows
+// refuses it back. XON/XOFF alone is written only when c says otherwise, so
+// that a program's one-way XON/XOFF survives.
 void write_dcb(const LineConfig &c, DCB &d) {
-  LineConfig now;
-  read_dcb(d, now);
-  if (c.baud != now.baud) d.BaudRate = c.baud;
-  if (c.parity != now.parity) d.Parity = parity_code(c.parity);
-  if (c.data_bits != now.data_bits) d.ByteSize = c.data_bits;
-  if (c.stop_bits != now.stop_bits) d.StopBits = stop_code(c.stop_bits);
-  if (c.binary != now.binary) d.fBinary = c.binary;
-  if (dtr_code(c) != dtr_code(now)) d.fDtrControl = dtr_code(c);
-  if (rts_code(c) != rts_code(now)) d.fRtsControl = rts_code(c);
-  if (c.abort_on_error != now.abort_on_error) d.fAbortOnError = c.abort_on_error;
-  if (c.xon_xoff != now.xon_xoff) d.fOutX = d.fInX = c.xon_xoff;
-  if (c.cts_handshake != now.cts_handshake) d.fOutxCtsFlow = c.cts_handshake;
-  if (c.dsr_handshake != now.dsr_handshake) d.fOutxDsrFlow = c.dsr_handshake;
-  if (c.dsr_sensitivity != now.dsr_sensitivity) d.fDsrSensitivity = c.dsr_sensitivity;
+  d.BaudRate = c.baud;
+  d.Parity = parity_code(c.parity);
+  d.ByteSize = c.data_bits;
+  d.StopBits = stop_code(c.stop_bits);
+  d.fBinary = c.binary;
+  d.fDtrControl = dtr_code(c);
+  d.fRtsControl = rts_code(c);
+  d.fAbortOnError = c.abort_on_error;
+  if (c.xon_xoff != (d.fOutX || d.fInX)) d.fOutX = d.fInX = c.xon_xoff;
+  d.fOutxCtsFlow = c.cts_handshake;
+  d.fOutxDsrFlow = c.dsr_handshake;
+  d.fDsrSensitivity = c.dsr_sensitivity;
 }
 
 } // namespace
