@@ -56,6 +56,12 @@ deb [arch=i386] http://127.0.0.1:9/debian-security bookworm-security main
 EOF
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The machine's own certificate authorities (a network that inspects TLS
+# has one), so that npm in the root reaches the registry as it does here.
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+  chroot "$root" update-ca-certificates >/dev/null
+fi
 git clone -q "$repo" "$root/root/tavio32"
 for m in proc sys dev/pts dev/shm; do mkdir -p "$root/$m"; done
 mount -t proc proc "$root/proc" && mounted+=("$root/proc")
@@ -70,7 +76,7 @@ run() {
   t0=$(date +%s.%N)
   set +e
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    LANG=C.UTF-8 TERM=dumb CI="${CI:-}" bash -c "cd /root/tavio32 && $cmd" </dev/null 2>&1 | tee "$logs/$name.log"
+    LANG=C.UTF-8 TERM=dumb CI="${CI:-}" ${NODE_EXTRA_CA_CERTS:+NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt} bash -c "cd /root/tavio32 && $cmd" </dev/null 2>&1 | tee "$logs/$name.log"
   status=${PIPESTATUS[0]}
   set -e
   local secs mb
