@@ -46,7 +46,8 @@ std::string plan_problem(const Interface &i, const BlockPlan &p) {
 
 Recording write_outputs(std::vector<char> &buffer, size_t valid, int32_t code, const std::string &txt,
                         const std::string &csv, const std::string &svg, const std::string &title) {
-  if (!txt.empty() && TABELLESPEICHERN(const_cast<char *>(txt.c_str()), buffer.data()) < 0)
+  std::string name = txt; // the export may convert the name it is given in place
+  if (!txt.empty() && TABELLESPEICHERN(name.data(), buffer.data()) < 0)
     fail("cannot write " + txt + ": check the directory and free space");
   std::vector<char> view(buffer.begin(), buffer.begin() + long(valid));
   Recording r = decode(view, header_size(code));
