@@ -56,6 +56,8 @@ deb [arch=i386] http://127.0.0.1:9/debian-security bookworm-security main
 EOF
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# What every installed machine has and a minimal root lacks: localhost.
+[ -s "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 # The machine's own certificate authorities (a network that inspects TLS
 # has one), so that npm in the root reaches the registry as it does here.
 if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then

@@ -1,5 +1,6 @@
 """`tavio32 serve` as a child process for the tests: its two addresses, HTTP
 requests with urllib, and Server-Sent Events read on a thread."""
+import ctypes
 import http.client
 import json
 import os
@@ -106,12 +107,20 @@ class Events:
         self.sock.close()
 
 
+def die_with_parent():
+    """In the child: the server ends with the test that started it, however
+    the test ends (a time-out's kill included), and never holds the library
+    for the next one."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
 class Server:
     """tavio32 serve with `args`, listening on a free loopback port."""
 
     def __init__(self, args, env, listen="127.0.0.1:0"):
         self.proc = subprocess.Popen([CLI, "serve", "--listen", listen] + list(args), env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                     preexec_fn=die_with_parent)
         control = self.proc.stdout.readline().split()
         watch = self.proc.stdout.readline().split()
         if len(control) != 2 or control[0] != "control:" or watch[0] != "watch:":

@@ -47,9 +47,14 @@ def until(check, timeout=10, what="condition"):
 @unittest.skipIf(MISSING, MISSING)
 class Page(unittest.TestCase):
     def setUp(self):
+        # Cleanups, not tearDown: they run when setUp fails half-way too, so
+        # that no server is left holding the library for the next test.
         self.dir = TempDir()
+        self.addCleanup(self.dir.cleanup)
         self.sim = Sim("sios", self.dir.path, log=True)
+        self.addCleanup(lambda: self.sim.stop())  # the test may put a new one in its place
         self.server = Server(["--interface", "sios", "--port", "3"], clean_environment(COM3=self.sim.path))
+        self.addCleanup(lambda: self.server.kill())
         self.downloads = os.path.join(self.dir.path, "downloads")
         os.mkdir(self.downloads)
         o = webdriver.ChromeOptions()
@@ -61,14 +66,9 @@ class Page(unittest.TestCase):
             o.add_argument(a)
         o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
         self.driver = webdriver.Chrome(service=Service(DRIVER), options=o)
+        self.addCleanup(self.driver.quit)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow",
                                                                     "downloadPath": self.downloads})
-
-    def tearDown(self):
-        self.driver.quit()
-        self.server.kill()
-        self.sim.stop()
-        self.dir.cleanup()
 
     def js(self, script):
         return self.driver.execute_script("return " + script)

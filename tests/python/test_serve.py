@@ -187,7 +187,9 @@ class Sampling(WithSios):
         got = good.samples(4)
         ids = [i for i, _ in got]
         self.assertEqual(ids, list(range(ids[0], ids[0] + len(ids))))
-        self.assertGreater(len(got), 3000)  # 1 ms asked for: nothing held the device thread up
+        # 1 ms asked for, 4000 in the 4 s: a device thread held up by the stuck
+        # client would stall once its buffers (about 650 samples) are full.
+        self.assertGreater(len(got), 1200)
         # The one that never read is gone: what it reads now ends soon.
         raw.settimeout(2)
         t0, total = time.monotonic(), 0
