@@ -4,6 +4,9 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
+
+#include "cli_common.h"
 
 namespace tavio::cli {
 
@@ -11,6 +14,17 @@ struct Subcommand {
   CLI::App *app;
   std::function<int()> run;
 };
+
+// The choice of interface that read and serve share: --interface NAME with
+// --port N (each needs the other), or --detect, which excludes them.
+// Returns the --detect flag.
+inline CLI::Option *add_interface_choice(CLI::App *sub, std::string &name, int &port, bool &detect) {
+  auto *i = sub->add_option("--interface", name, "Interface to open")->check(CLI::IsMember(interface_names()));
+  auto *p = sub->add_option("--port", port, "COM port number of the interface")->check(CLI::Range(0, 9));
+  i->needs(p);
+  p->needs(i);
+  return sub->add_flag("--detect", detect, "Look for the interface first")->excludes(i);
+}
 
 Subcommand add_ports(CLI::App &app);
 Subcommand add_detect(CLI::App &app);

@@ -105,11 +105,7 @@ int cmd_read(ReadOptions o, bool channels_given) {
 Subcommand add_read(CLI::App &app) {
   auto ro = std::make_shared<ReadOptions>();
   auto *read = app.add_subcommand("read", "Read analog and digital inputs, live or as CSV rows (time in ms)");
-  auto *ri = read->add_option("--interface", ro->interface, "Interface to open")->check(CLI::IsMember(interface_names()));
-  auto *rp = read->add_option("--port", ro->port, "COM port number of the interface")->check(CLI::Range(0, 9));
-  ri->needs(rp);
-  rp->needs(ri);
-  read->add_flag("--detect", ro->detect, "Look for the interface first")->excludes(ri);
+  add_interface_choice(read, ro->interface, ro->port, ro->detect);
   auto *rc = read->add_option("--channels", ro->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   read->add_flag("--digital", ro->digital, "Read the digital input too (alone without --channels)");
   read->add_option("--every", ro->every, "Period in ms (default 100)")->check(CLI::PositiveNumber);

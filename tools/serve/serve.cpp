@@ -172,12 +172,10 @@ int cmd_serve(const ServeOptions &o) {
 Subcommand add_serve(CLI::App &app) {
   auto o = std::make_shared<ServeOptions>();
   auto *serve = app.add_subcommand("serve", "Serve live charts, outputs and recordings to browsers");
-  auto *si = serve->add_option("--interface", o->interface, "Interface to open")->check(CLI::IsMember(interface_names()));
-  auto *sp = serve->add_option("--port", o->port, "COM port number of the interface")->check(CLI::Range(0, 9));
-  si->needs(sp);
-  sp->needs(si);
-  auto *sd = serve->add_flag("--detect", o->detect, "Look for the interface first")->excludes(si);
-  serve->add_flag("--simulate", o->simulate, "The library's simulation (the default)")->excludes(si)->excludes(sd);
+  auto *sd = add_interface_choice(serve, o->interface, o->port, o->detect);
+  serve->add_flag("--simulate", o->simulate, "The library's simulation (the default)")
+      ->excludes(serve->get_option("--interface"))
+      ->excludes(sd);
   serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
