@@ -8,6 +8,9 @@
 #   scripts/setup.sh ci     the tests, the fuzzers and valgrind (.ci/run)
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
 #
+# Every purpose also fetches cpp-httplib's single header from Debian's source
+# package (scripts/httplib-source.sh), once per machine.
+#
 # A run with nothing required missing installs nothing and fetches nothing;
 # the optional packages are tried along with required ones, or with
 # --optional.
@@ -20,7 +23,8 @@ set -euo pipefail
 
 # --- the lists, one per purpose -------------------------------------------
 demo_packages=(cmake make g++ pkg-config libcli11-dev
-  libcpp-httplib-dev nlohmann-json3-dev)               # tavio32 serve: its HTTP server and JSON
+  nlohmann-json3-dev                                   # tavio32 serve: its JSON
+  dpkg-dev)                                            # its HTTP server, cpp-httplib's source (scripts/httplib-source.sh)
 test_packages=(
   libgtest-dev python3 python3-pip python3-setuptools # the suites, the package's install test
   ser2net python3-serial                               # network ports: the RFC 2217 servers
@@ -63,13 +67,17 @@ if [ "$list" = 1 ]; then
   exit 0
 fi
 
+# cpp-httplib, once the package lists and dpkg-dev are there.
+fetch_httplib() { scripts/httplib-source.sh >/dev/null; }
+cd "$(dirname "$0")/.."
+
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
-[ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ] && { fetch_httplib; exit 0; }
 want_optional=()
 for p in "${optional[@]}"; do installed "$p" || want_optional+=("$p"); done
-[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && { fetch_httplib; exit 0; }
 
 run=()
 [ "$(id -u)" -eq 0 ] || run=(sudo)
@@ -119,4 +127,5 @@ fi
 if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
   "${run[@]}" dpkg --remove-architecture i386 && say "took the i386 architecture out again: nothing of it is installed"
 fi
+fetch_httplib
 exit 0

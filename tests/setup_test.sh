@@ -14,8 +14,9 @@ setup() {
   STUB=$(mktemp -d)
   mkdir "$STUB/bin"
   for n in apt-get dpkg dpkg-query sudo; do ln -s "$repo/tests/setup/stub" "$STUB/bin/$n"; done
+  mkdir -p "$STUB/cache/cpp-httplib" && touch "$STUB/cache/cpp-httplib/httplib.h"
   [ -n "${installed:-}" ] && printf '%s\n' $installed >"$STUB/installed"
-  out=$(env STUB="$STUB" PATH="$STUB/bin:$PATH" "$@" 2>&1)
+  out=$(env STUB="$STUB" TAVIO32_CACHE="$STUB/cache" PATH="$STUB/bin:$PATH" "$@" 2>&1)
   status=$?
   calls=$(cat "$STUB/calls")
 }
