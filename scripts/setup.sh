@@ -6,7 +6,11 @@
 #   scripts/setup.sh test   the tests (scripts/test.sh): the demo's packages, the
 #                           test tools, the Windows cross build and Wine
 #   scripts/setup.sh ci     the tests, the fuzzers and valgrind (.ci/run)
+#   scripts/setup.sh vm     the tests and the tools of the emulated PC in which
+#                           the 32-bit DLL's Wine tests run where this machine
+#                           cannot run 32-bit programs (scripts/test-wine32-vm.sh)
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
+#                           (PURPOSE vm-image: the emulated PC's own packages)
 #
 # Every purpose also fetches cpp-httplib's single header from Debian's source
 # package (scripts/httplib-source.sh), once per machine.
@@ -18,7 +22,9 @@
 # A package list that cannot be fetched (a mirror caught mid-sync) is named
 # in one line and the others are used. 32-bit Wine is optional: where it
 # cannot be installed the 32-bit DLL is still built and checked, and its
-# Wine tests are skipped.
+# Wine tests are skipped. Where 32-bit Wine is there but does not run (the
+# machine cannot execute 32-bit code) or cannot be had, test and ci install
+# the emulated PC's tools as well (optional too), and those tests run in it.
 set -euo pipefail
 
 # --- the lists, one per purpose -------------------------------------------
@@ -35,6 +41,11 @@ test_packages=(
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
 optional_i386=(wine32:i386)
+# The emulated PC for the 32-bit DLL's Wine tests (scripts/test-wine32-vm.sh):
+# the tools on this machine, and the packages of the PC's Debian 12 (amd64
+# with i386 added), built once into an image that is kept.
+vm_packages=(qemu-system-x86 mmdebstrap genext2fs uidmap)
+vm_image_packages=(linux-image-amd64 wine wine64 wine32:i386 xvfb xauth ser2net python3 binutils iproute2)
 
 say() { echo "setup: $*"; }
 
@@ -52,7 +63,9 @@ case "$purpose" in
   demo) wanted=("${demo_packages[@]}") ;;
   test) wanted=("${demo_packages[@]}" "${test_packages[@]}") ;;
   ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
-  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci" >&2; exit 2 ;;
+  vm) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${vm_packages[@]}") ;;
+  vm-image) [ "$list" = 1 ] && { printf '%s\n' "${vm_image_packages[@]}"; exit 0; } ;&
+  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci|vm" >&2; exit 2 ;;
 esac
 # npm fetches the page's chart library when the command is built: Debian's,
 # unless an npm is there already (Node.js from elsewhere brings its own, and
@@ -72,12 +85,24 @@ fetch_httplib() { scripts/httplib-source.sh >/dev/null; }
 cd "$(dirname "$0")/.."
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+# The emulated PC's tools are wanted where 32-bit Wine does not run here (a
+# 32-bit program is tried), unless TAVIO32_WINE32=native.
+vm_missing=()
+vm_check() {
+  vm_missing=()
+  { [ ${#optional[@]} -gt 0 ] && [ "${TAVIO32_WINE32:-auto}" != native ]; } || return 0
+  [ "${TAVIO32_WINE32:-auto}" != vm ] && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  for p in "${vm_packages[@]}"; do installed "$p" || vm_missing+=("$p"); done
+}
 missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
-[ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ] && { fetch_httplib; exit 0; }
+if [ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ]; then
+  vm_check
+  [ ${#vm_missing[@]} -eq 0 ] && { fetch_httplib; exit 0; }
+fi
 want_optional=()
 for p in "${optional[@]}"; do installed "$p" || want_optional+=("$p"); done
-[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && { fetch_httplib; exit 0; }
+[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && [ ${#vm_missing[@]} -eq 0 ] && { fetch_httplib; exit 0; }
 
 run=()
 [ "$(id -u)" -eq 0 ] || run=(sudo)
@@ -122,6 +147,14 @@ if [ ${#want_optional[@]} -gt 0 ]; then
   if ! "${run[@]}" apt-get install -y -q --no-install-recommends "${want_optional[@]}" >"$log" 2>&1; then
     reason=$(grep -m1 -E '^E: ' "$log" | cut -c4- || true)
     say "32-bit Wine (${want_optional[*]}) cannot be installed (${reason:-see apt}); the 32-bit DLL is built and checked, its Wine tests are skipped"
+  fi
+fi
+vm_check
+if [ ${#vm_missing[@]} -gt 0 ]; then
+  say "32-bit Wine does not run here: installing the emulated PC's tools for the 32-bit DLL's Wine tests (optional): ${vm_missing[*]}"
+  if ! "${run[@]}" apt-get install -y -q --no-install-recommends "${vm_missing[@]}" >"$log" 2>&1; then
+    reason=$(grep -m1 -E '^E: ' "$log" | cut -c4- || true)
+    say "the emulated PC's tools cannot be installed (${reason:-see apt}); the 32-bit DLL's Wine tests are skipped"
   fi
 fi
 if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then

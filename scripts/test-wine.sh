@@ -16,8 +16,14 @@
 # the Linux build, against the same emulators; the Sios readout records M x 4
 # values (default 8000, the full buffer: a minute or more in each).
 # Exit status 77: skipped (no Wine for this DLL's word size on this machine).
+#
+# The 32-bit DLL where this machine cannot run it (32-bit Wine missing, or a
+# 32-bit program fails): the same run in an emulated PC
+# (scripts/test-wine32-vm.sh). TAVIO32_WINE32=native never goes there
+# (skips instead), TAVIO32_WINE32=vm always does.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
+all_args=("$@")
 figures=0
 args=()
 for a in "$@"; do
@@ -38,15 +44,24 @@ if objdump -f "$win/TAVIO32.DLL" 2>/dev/null | grep -q 'pei-i386'; then
 else
   bits=64 loader=/usr/lib/wine/wine64 arch=win64
 fi
+route=${TAVIO32_WINE32:-auto}
+# cannot REASON: the 32-bit DLL goes to the emulated PC, or is skipped.
+cannot() {
+  if [ "$bits" = 32 ] && [ "$route" != native ]; then
+    echo "test-wine: the 32-bit DLL cannot run on this machine ($1): it runs in an emulated PC"
+    declare -F cleanup >/dev/null && { cleanup; trap - EXIT; }
+    exec "$repo/scripts/test-wine32-vm.sh" "${all_args[@]}"
+  fi
+  echo "test-wine: SKIPPED the ${bits}-bit DLL: $1"
+  exit 77
+}
+[ "$bits" = 32 ] && [ "$route" = vm ] && exec "$repo/scripts/test-wine32-vm.sh" "${all_args[@]}"
 if [ ! -x "$loader" ]; then
   pkg=wine64; [ "$bits" = 32 ] && pkg=wine32:i386
-  echo "test-wine: SKIPPED the ${bits}-bit DLL: $loader is not installed (package $pkg; scripts/setup.sh --optional test tries it again)"
-  exit 77
+  cannot "$loader is not installed (package $pkg; scripts/setup.sh --optional test tries it again)"
 fi
-if ! "$loader" --version >/dev/null 2>&1; then
-  echo "test-wine: SKIPPED the ${bits}-bit DLL: this machine cannot run ${bits}-bit Linux programs ($loader fails)"
-  exit 77
-fi
+# A 32-bit Linux program, tried: the loader itself.
+"$loader" --version >/dev/null 2>&1 || cannot "this machine cannot run ${bits}-bit Linux programs ($loader fails)"
 
 tmp="$(mktemp -d /tmp/tavio32-wine.XXXXXX)"
 pids=()
@@ -64,7 +79,13 @@ trap cleanup EXIT
 ms() { echo $(($(date +%s%N) / 1000000)); }
 secs() { local d=$(($(ms) - start)); printf '%d.%d' $((d / 1000)) $((d % 1000 / 100)); }
 start=$(ms)
-timeout 120 "$loader" wineboot -i >"$tmp/wineboot.log" 2>&1 || { cat "$tmp/wineboot.log"; echo "test-wine: wineboot failed"; exit 1; }
+if ! timeout 120 "$loader" wineboot -i >"$tmp/wineboot.log" 2>&1; then
+  cat "$tmp/wineboot.log"
+  # The first Windows program: where 32-bit code cannot run, it fails here.
+  [ "$bits" = 32 ] && cannot "wineboot fails"
+  echo "test-wine: wineboot failed"
+  exit 1
+fi
 timeout 60 wineserver -w || true
 mkdir -p "$tmp/scratch"
 serve() { # COM LOGNAME device [options...]
@@ -147,20 +168,24 @@ if [ "$figures" != 0 ]; then
   start_ser2net || status=1
   timeout 600 "$loader" "$tmp/tavio32_figures.exe" COM7 COM8 "$(winpath "$tmp/sios-net.log")" "$figures" || status=1
   echo "figures: Linux build ($native)"
-  g++ -O2 -std=c++20 "$repo/tests/win/figures.cpp" -I"$repo/include" -L"$native" -ltavio32 \
-    -Wl,-rpath,"$native" -o "$tmp/figures-linux"
-  # The Linux library's one-process lock is machine-wide: wait while another
-  # program (a test run elsewhere) holds it.
-  for attempt in $(seq 30); do
-    if TAVIO32_COM6="$tmp/com6" TAVIO32_COM3="$tmp/com3" timeout 600 "$tmp/figures-linux" COM6 COM3 "$tmp/sios.log" \
-      "$figures" </dev/null 2>"$tmp/figures.err"; then
+  if ! command -v g++ >/dev/null; then
+    echo "  not measured: no g++ here"
+  else
+    g++ -O2 -std=c++20 "$repo/tests/win/figures.cpp" -I"$repo/include" -L"$native" -ltavio32 \
+      -Wl,-rpath,"$native" -o "$tmp/figures-linux"
+    # The Linux library's one-process lock is machine-wide: wait while another
+    # program (a test run elsewhere) holds it.
+    for attempt in $(seq 30); do
+      if TAVIO32_COM6="$tmp/com6" TAVIO32_COM3="$tmp/com3" timeout 600 "$tmp/figures-linux" COM6 COM3 "$tmp/sios.log" \
+        "$figures" </dev/null 2>"$tmp/figures.err"; then
+        break
+      fi
+      grep -q "Nonshared DATA segment required" "$tmp/figures.err" && [ "$attempt" -lt 30 ] && { sleep 2; continue; }
+      cat "$tmp/figures.err"
+      status=1
       break
-    fi
-    grep -q "Nonshared DATA segment required" "$tmp/figures.err" && [ "$attempt" -lt 30 ] && { sleep 2; continue; }
-    cat "$tmp/figures.err"
-    status=1
-    break
-  done
+    done
+  fi
 fi
-echo "test-wine: ${bits}-bit DLL under Wine: $([ $status -eq 0 ] && echo passed || echo FAILED) in $(secs) s"
+echo "test-wine: ${bits}-bit DLL under Wine ${TAVIO32_WINE_WHERE:-on this machine}: $([ $status -eq 0 ] && echo passed || echo FAILED) in $(secs) s"
 exit $status

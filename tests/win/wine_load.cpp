@@ -136,7 +136,7 @@ int program(const std::string &dir) {
   CHECK(WaitForSingleObject(thread, INFINITE) == 0 && kbhit() == 0 && SetKeyboardState(keys) && kbhit() == -1);
   const double t = wt::now_ms();
   delay(static_cast<uint32_t>(-10));
-  CHECK_BETWEEN(wt::now_ms() - t, 0.0, 50.0);
+  CHECK_TIME(wt::now_ms() - t, 0.0, 50.0);
   // Sharp s is 0xDF in code page 1252, 0xE1 in 437; a read-only name (as a literal) is left alone.
   static char buffer[30720], *ro = static_cast<char *>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
   std::string name = dir + "\\Me\xDFwerte.txt", held = dir + "\\held.dat", hidden = dir + "\\hidden.dat";

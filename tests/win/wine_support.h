@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,33 @@ inline void fail(const char *file, int line, const std::string &what) {
     const double v_ = (v);                                                                                             \
     if (!(v_ >= (lo) && v_ <= (hi)))                                                                                   \
       wt::fail(__FILE__, __LINE__, std::string(#v " = ") + std::to_string(v_) + " not in [" #lo ", " #hi "]");         \
+  } while (0)
+
+// The factor by which upper time bounds stretch where the code runs slower
+// than the clock (an emulated PC without hardware help sets
+// TAVIO32_TIME_SLACK); lower bounds never move.
+inline double time_slack() {
+  static const double slack = [] {
+    const char *v = std::getenv("TAVIO32_TIME_SLACK");
+    const double f = v ? std::atof(v) : 1.0;
+    return f > 1.0 ? f : 1.0;
+  }();
+  return slack;
+}
+
+// A duration between lo and hi, hi stretched by time_slack(); one beyond hi
+// but within the stretch is told, as a figure.
+#define CHECK_TIME(v, lo, hi)                                                                                          \
+  do {                                                                                                                 \
+    ++wt::g_checks;                                                                                                    \
+    const double t_ = (v), hi_ = (hi), most_ = hi_ * wt::time_slack();                                                 \
+    if (!(t_ >= (lo) && t_ <= most_))                                                                                  \
+      wt::fail(__FILE__, __LINE__,                                                                                     \
+               std::string(#v " = ") + std::to_string(t_) + " not in [" #lo ", " #hi "], upper bound x " +            \
+                   std::to_string(wt::time_slack()));                                                                  \
+    else if (t_ > hi_)                                                                                                 \
+      std::printf("  slow: %s:%d: " #v " = %.3f, beyond %g, within %gx that\n", __FILE__, __LINE__, t_, hi_,           \
+                  wt::time_slack());                                                                                   \
   } while (0)
 
 // An export of dll (by name, or by ordinal through MAKEINTRESOURCEA) as a

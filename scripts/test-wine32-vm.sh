@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The 32-bit DLL's Wine tests in a small emulated PC, for machines that
+# cannot run 32-bit programs (or where 32-bit Wine cannot be installed):
+#
+#   scripts/test-wine32-vm.sh WINBUILD [NATIVEBUILD] [--figures[=M]]
+#
+# The same arguments as scripts/test-wine.sh, which runs inside the PC: a
+# Debian 12 amd64 machine with i386 added (packages: scripts/setup.sh
+# --list vm-image), booted by qemu-system-x86_64 (KVM where /dev/kvm opens,
+# otherwise TCG; TAVIO32_VM_ACCEL=tcg forces TCG). The checkout, WINBUILD
+# and NATIVEBUILD (its tavio32-sim runs in the PC) reach it as read-only
+# shared folders (9p); its console comes back on standard output, its exit
+# status through a shared folder of its own. The disk is opened as a
+# snapshot: the image is never changed.
+#
+# The image is made once with mmdebstrap (a few minutes, some 260 MB of
+# packages; root, or a user with subordinate ids for mmdebstrap's unshare
+# mode) and kept in TAVIO32_VM_CACHE (default ~/.cache/tavio32/wine32-vm),
+# in a folder named after a hash of its package list and its init, so a
+# changed list makes a new image; later runs cost the boot and the tests.
+# TAVIO32_VM_MIRROR: the Debian mirror (default http://deb.debian.org).
+# Exit status 77: skipped (no emulator tools, or the i386 package lists
+# cannot be had), said in one line.
+set -euo pipefail
+repo="$(cd "$(dirname "$0")/.." && pwd)"
+say() { echo "test-wine32-vm: $*"; }
+
+# --- inside the PC: called by its init, with the shared folders in /mnt ---
+if [ "${1:-}" = --guest ]; then
+  export HOME=/tmp/home LANG=C.UTF-8
+  mkdir -p "$HOME"
+  # ser2net binds 127.0.0.1 only with another loopback address there.
+  ip link set lo up && ip addr add 127.0.0.2/8 dev lo
+  read -r accel args <"/mnt/out/job"
+  say "the emulated PC is up after $(cut -d' ' -f1 /proc/uptime) s ($(uname -r), $accel)"
+  # Under TCG the code runs several times slower: upper time bounds stretch
+  # (TAVIO32_TIME_SLACK, read by the Windows test programs); lower ones hold.
+  slack=1
+  [ "$accel" = tcg ] && slack=4
+  # shellcheck disable=SC2086 # args: the host's options, one word each
+  TAVIO32_WINE32=native TAVIO32_WINE_WHERE="in the emulated PC ($accel)" TAVIO32_TIME_SLACK=$slack \
+    /mnt/repo/scripts/test-wine.sh /mnt/win /mnt/native $args
+  exit
+fi
+
+# --- on this machine ------------------------------------------------------
+figures=()
+args=()
+for a in "$@"; do
+  case "$a" in
+    --figures | --figures=*) figures=("$a") ;;
+    *) args+=("$a") ;;
+  esac
+done
+[ ${#args[@]} -ge 1 ] || { echo "usage: scripts/test-wine32-vm.sh WINBUILD [NATIVEBUILD] [--figures[=M]]" >&2; exit 2; }
+win="$(cd "${args[0]}" && pwd)"
+native="$(cd "${args[1]:-$repo/build}" && pwd)"
+[ -x "$native/tavio32-sim" ] || { say "no $native/tavio32-sim (build the native tools first)"; exit 1; }
+[ -f "$win/TAVIO32.DLL" ] || { say "no $win/TAVIO32.DLL"; exit 1; }
+for tool in qemu-system-x86_64 mmdebstrap genext2fs; do
+  if ! command -v "$tool" >/dev/null; then
+    say "SKIPPED the 32-bit DLL: this machine cannot run it, and $tool is not installed for the emulated PC (scripts/setup.sh vm installs the tools)"
+    exit 77
+  fi
+done
+
+# The PC's init: the file systems a program expects (it starts with no PATH
+# and nothing mounted but /dev), the shared folders, the run, then power off.
+init='#!/bin/sh
+PATH=/usr/sbin:/usr/bin:/sbin:/bin
+export PATH
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mkdir -p /dev/pts /dev/shm
+mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts /dev/pts
+rm -f /dev/ptmx && ln -s pts/ptmx /dev/ptmx
+for d in /tmp /dev/shm /run; do mount -t tmpfs -o mode=1777 tmpfs $d; done
+modprobe 9pnet_virtio
+for t in repo win native out; do
+  mkdir -p /mnt/$t && mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 $t /mnt/$t
+done
+bash /mnt/repo/scripts/test-wine32-vm.sh --guest </dev/null
+echo $? >/mnt/out/status
+sync
+echo o >/proc/sysrq-trigger
+sleep 10'
+
+# --- the image, made once -------------------------------------------------
+mapfile -t packages < <("$repo/scripts/setup.sh" --list vm-image)
+suite=bookworm
+key=$(printf '%s\n' "$suite" "${packages[@]}" "$init" | sha256sum | cut -c1-16)
+cache="${TAVIO32_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavio32/wine32-vm}"
+image="$cache/$key"
+mkdir -p "$cache"
+exec 9>"$cache/lock"
+flock 9 # one image build at a time; a second run waits and uses it
+if [ ! -f "$image/root.ext2" ]; then
+  mirror="${TAVIO32_VM_MIRROR:-http://deb.debian.org}"
+  work=$(mktemp -d "$cache/new.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  printf '%s\n' "$init" >"$work/init"
+  mkdir "$work/boot"
+  say "making the emulated PC's image in $image (Debian 12, once): ${packages[*]}"
+  t0=$(date +%s)
+  if ! mmdebstrap --variant=apt --architectures=amd64,i386 --include="$(IFS=,; echo "${packages[*]}")" \
+    --aptopt='APT::Install-Recommends "false"' \
+    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+    --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
+    --customize-hook="upload $work/init /tavio32-init" --customize-hook='chmod 755 "$1/tavio32-init"' \
+    --customize-hook="sync-out /boot $work/boot" \
+    --customize-hook="du -sk \"\$1/var/cache/apt/archives\" | cut -f1 >$work/download-kb" \
+    "$suite" "$work/root.ext2" "deb $mirror/debian $suite main" "deb $mirror/debian $suite-updates main" \
+    "deb $mirror/debian-security $suite-security main" </dev/null >"$work/mmdebstrap.log" 2>&1; then
+    cp "$work/mmdebstrap.log" "$cache/last-failure.log"
+    if grep -q -E "(Failed to fetch|Unable to locate package|no installation candidate).*i386" "$work/mmdebstrap.log"; then
+      say "SKIPPED the 32-bit DLL: the i386 package lists for the emulated PC cannot be had now ($(grep -m1 -o -E 'https?://[^ ]*i386[^ ]*' "$work/mmdebstrap.log" || echo "$mirror")): try again later"
+      exit 77
+    fi
+    tail -20 "$work/mmdebstrap.log"
+    say "the emulated PC's image could not be made (log: $cache/last-failure.log)"
+    exit 1
+  fi
+  rm -rf "$image"
+  mv "$work" "$image"
+  trap - EXIT
+  say "image made in $(($(date +%s) - t0)) s: Fetched $(($(cat "$image/download-kb") / 1024)) MB of packages; disk $(($(stat -c %s "$image/root.ext2") >> 20)) MB"
+fi
+exec 9>&-
+kernel=$(ls "$image"/boot/vmlinuz-* | tail -1)
+initrd=$(ls "$image"/boot/initrd.img-* | tail -1)
+
+# --- the run --------------------------------------------------------------
+out=$(mktemp -d /tmp/tavio32-vm.XXXXXX)
+qemu_pid=
+cleanup() {
+  [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null
+  rm -rf "$out"
+}
+trap cleanup EXIT
+accel=tcg accel_opts=tcg,thread=multi
+if [ "${TAVIO32_VM_ACCEL:-}" != tcg ] && { : <>/dev/kvm; } 2>/dev/null; then accel=kvm accel_opts=kvm; fi
+echo "$accel ${figures[*]}" >"$out/job"
+share() { echo "local,path=$1,mount_tag=$2,security_model=none${3:+,$3}"; }
+start=$(date +%s%N)
+secs() { local d=$((($(date +%s%N) - start) / 100000000)); echo "$((d / 10)).$((d % 10))"; }
+say "booting the emulated PC (qemu, $accel): the 32-bit DLL of $win"
+set +e
+timeout 3000 qemu-system-x86_64 -machine q35 -accel "$accel_opts" \
+  -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt -m 3072 -smp 2 \
+  -nodefaults -display none -no-reboot -serial stdio \
+  -kernel "$kernel" -initrd "$initrd" \
+  -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/tavio32-init" \
+  -drive "file=$image/root.ext2,format=raw,if=virtio,snapshot=on" \
+  -virtfs "$(share "$repo" repo readonly=on)" -virtfs "$(share "$win" win readonly=on)" \
+  -virtfs "$(share "$native" native readonly=on)" -virtfs "$(share "$out" out)" \
+  </dev/null 2>&1 | tr -d '\r' | while IFS= read -r line; do
+  echo "$line"
+  case "$line" in test-wine:*DLL\ under\ Wine*) secs >"$out/last-line" ;; esac
+done
+set -e
+status=$(cat "$out/status" 2>/dev/null || echo none)
+last=$(cat "$out/last-line" 2>/dev/null || echo "?")
+if [ "$status" = none ]; then
+  say "the 32-bit DLL in the emulated PC ($accel): FAILED, the PC ended after $(secs) s without a result"
+  exit 1
+fi
+say "the 32-bit DLL in the emulated PC ($accel): $([ "$status" = 0 ] && echo passed || echo FAILED); boot to the last test line $last s, PC off after $(secs) s"
+exit "$status"
