@@ -211,8 +211,17 @@ void port_table() {
   CHECK_EQ(IX_SENDBYTE(2, 1), 0);
 }
 
+// Where the code runs slower than the clock (an emulated PC) a reply can
+// take longer than T = 100: the groups that talk to the emulators stretch T
+// like the time bounds, and set it back at their end.
+struct StretchedT {
+  StretchedT() { TIMEOUT(static_cast<int32_t>(100 * wt::time_slack())); }
+  ~StretchedT() { TIMEOUT(100); }
+};
+
 void detection_and_io() {
   wt::group("detection; digital and analog I/O on Sios, Zelle, CompuLab");
+  StretchedT stretched;
   CHECK_EQ(FINDHARD(1), 4); // Sios on COM3, after COM1 and COM2 gave nothing
   CHECK_EQ(GETHARD(), 4);
   CHECK(GETCOM() > 0);
@@ -256,6 +265,7 @@ void detection_and_io() {
 
 void block_recording() {
   wt::group("block recording: readout, raw file, table");
+  StretchedT stretched;
   CHECK_EQ(INITSIOS(3), 3);
   BLOCKDEF(60, 0b1010, 25); // channels 2 and 4 every 25 ms
   BLOCKSTART();
@@ -378,8 +388,7 @@ void network_ports() {
   CHECK_EQ(READBYTE(), -1);
   CHECK_TIME(wt::now_ms() - t, 99.0, 400.0);
   const size_t before = wt::wire_log(log_of("echo-net"), 0).size();
-  // Through the server a reply may take longer than T where the code runs
-  // slower than the clock (an emulated PC): T stretches until the end.
+  // T stretched (StretchedT) until the server goes away.
   TIMEOUT(static_cast<int32_t>(100 * wt::time_slack()));
   for (int v : {0x41, 0x00, 0xFF, 0xF0}) {
     CHECK_EQ(SENDBYTE(v), 1);
