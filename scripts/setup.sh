@@ -152,7 +152,7 @@ if [ ${#want_optional[@]} -gt 0 ]; then
 fi
 vm_check
 if [ ${#vm_missing[@]} -gt 0 ]; then
-  say "32-bit Wine does not run here: installing the emulated PC's tools for the 32-bit DLL's Wine tests (optional): ${vm_missing[*]}"
+  say "32-bit Wine does not run here (or TAVIO32_WINE32=vm): installing the emulated PC's tools for the 32-bit DLL's Wine tests (optional): ${vm_missing[*]}"
   if ! "${run[@]}" apt-get install -y -q --no-install-recommends "${vm_missing[@]}" >"$log" 2>&1; then
     reason=$(grep -m1 -E '^E: ' "$log" | cut -c4- || true)
     say "the emulated PC's tools cannot be installed (${reason:-see apt}); the 32-bit DLL's Wine tests are skipped"

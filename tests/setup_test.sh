@@ -16,7 +16,7 @@ setup() {
   for n in apt-get dpkg dpkg-query sudo; do ln -s "$repo/tests/setup/stub" "$STUB/bin/$n"; done
   mkdir -p "$STUB/cache/cpp-httplib" && touch "$STUB/cache/cpp-httplib/httplib.h"
   [ -n "${installed:-}" ] && printf '%s\n' $installed >"$STUB/installed"
-  out=$(env STUB="$STUB" TAVIO32_CACHE="$STUB/cache" PATH="$STUB/bin:$PATH" "$@" 2>&1)
+  out=$(env STUB="$STUB" TAVIO32_CACHE="$STUB/cache" TAVIO32_WINE32=native PATH="$STUB/bin:$PATH" "$@" 2>&1)
   status=$?
   calls=$(cat "$STUB/calls")
 }
