@@ -6,6 +6,9 @@
 #   scripts/setup.sh test   the tests (scripts/test.sh): the demo's packages, the
 #                           test tools, the Windows cross build and Wine
 #   scripts/setup.sh ci     the tests, the fuzzers and valgrind (.ci/run)
+#   scripts/setup.sh package   the packages (scripts/package.sh): the demo's
+#                           packages, the Windows cross build, LLVM's dlltool
+#                           and lintian
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
 #
 # Every purpose also fetches cpp-httplib's single header from Debian's source
@@ -33,6 +36,11 @@ test_packages=(
   chromium chromium-driver python3-selenium            # the browser page's test
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
+package_packages=(git                                 # the commit's time, for identical files every build
+  file                                                 # CPack's DEB generator: which files are programs
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # TAVIO32.DLL and tavio32.exe
+  llvm                                                 # llvm-dlltool: the Visual C++ import libraries
+  lintian)                                             # the Debian packages' check
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
 optional_i386=(wine32:i386)
 
@@ -52,14 +60,11 @@ case "$purpose" in
   demo) wanted=("${demo_packages[@]}") ;;
   test) wanted=("${demo_packages[@]}" "${test_packages[@]}") ;;
   ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
-  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci" >&2; exit 2 ;;
+  package) wanted=("${demo_packages[@]}" "${package_packages[@]}") ;;
+  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci|package" >&2; exit 2 ;;
 esac
-# npm fetches the page's chart library when the command is built: Debian's,
-# unless an npm is there already (Node.js from elsewhere brings its own, and
-# Debian's npm package would conflict with it).
-command -v npm >/dev/null || wanted+=(npm)
 optional=()
-if [ "$purpose" != demo ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+if [ "$purpose" != demo ] && [ "$purpose" != package ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
   optional=("${optional_i386[@]}")
 fi
 if [ "$list" = 1 ]; then
