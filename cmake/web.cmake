@@ -4,7 +4,8 @@
 # web/package-lock.json is the one list of the page's libraries, their
 # versions and their hashes. Every package it names is downloaded at
 # configure time from the lock file's `resolved` address (the registry's
-# usual address where the lock file has none), checked against the lock
+# usual address where the lock file has none; -DTAVIO32_WEB_REGISTRY=URL
+# for a mirror of the registry), checked against the lock
 # file's `integrity` hash before use, and unpacked into the build tree as
 # web/libs/NAME/ (no npm). -DTAVIO32_WEB_LIBS_DIR=DIR takes the unpacked
 # packages from DIR/NAME/ instead, with no network at all (a distribution's
@@ -12,8 +13,9 @@
 # (TAVIO32_WEB_LICENSES).
 set(TAVIO32_WEB_LIBS_DIR "" CACHE PATH
   "Folder with the page's libraries unpacked, one folder per package (default: downloaded as web/package-lock.json names them)")
-set(TAVIO32_WEB_REGISTRY "https://registry.npmjs.org" CACHE STRING
-  "Registry address for packages that the lock file names without a resolved address")
+set(tavio32_npm_registry "https://registry.npmjs.org")
+set(TAVIO32_WEB_REGISTRY "${tavio32_npm_registry}" CACHE STRING
+  "The npm registry or a mirror of it: the lock file's addresses on the registry are taken from here")
 set(web_src ${PROJECT_SOURCE_DIR}/web)
 set(web_bin ${PROJECT_BINARY_DIR}/web)
 file(MAKE_DIRECTORY ${web_bin}/libs ${web_bin}/licenses)
@@ -75,7 +77,11 @@ foreach(k RANGE ${keys_last})
     endif()
     if(no_resolved)
       string(REGEX REPLACE "^@[^/]*/" "" base "${name}")
-      set(resolved "${TAVIO32_WEB_REGISTRY}/${name}/-/${base}-${version}.tgz")
+      set(resolved "${tavio32_npm_registry}/${name}/-/${base}-${version}.tgz")
+    endif()
+    string(FIND "${resolved}" "${tavio32_npm_registry}/" at)
+    if(at EQUAL 0)
+      string(REPLACE "${tavio32_npm_registry}/" "${TAVIO32_WEB_REGISTRY}/" resolved "${resolved}")
     endif()
     tavio32_integrity_hex("${integrity}" sha512)
     set(dir ${web_bin}/libs/${name})
