@@ -10,8 +10,10 @@ parts=("$@")
 [ ${#parts[@]} -gt 0 ] || parts=(deb win64)
 work=$(mktemp -d /tmp/tavio32-repro.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+# Both clones hold the same commit: the second is made from the first.
+git clone -q "$repo" "$work/one"
+git clone -q "$work/one" "$work/another-longer-path"
 for clone in one another-longer-path; do
-  git clone -q "$repo" "$work/$clone"
   echo "== reproducible: building in $work/$clone"
   (cd "$work/$clone" && TAVIO32_PACKAGE_NO_SETUP=1 scripts/package.sh "${parts[@]}" | grep -v '^lintian:') || exit 1
 done
