@@ -68,7 +68,9 @@ in_root() {
 }
 
 echo "== install: apt-get install ./*.deb"
-in_root 'apt-get update -q >/dev/null && cd /root/debs && apt-get install -y -q --no-install-recommends ./*.deb' | tee "$root/install.log"
+in_root 'apt-get update -q >/dev/null && cd /root/debs && apt-get install -y -q --no-install-recommends ./*.deb' >"$root/install.log" 2>&1 ||
+  { cat "$root/install.log"; exit 1; }
+sed -n '/^The following NEW packages/,/newly installed/p' "$root/install.log"
 echo "== install: apt downloaded for the packages' dependencies: $(grep -o -E '^Fetched [0-9.]+ [kMG]?B' "$root/install.log" || echo nothing)"
 in_root 'dpkg-query -W -f="\${Package}\n" libtavio32-1 libtavio32-dev tavio32 python3-tavio32 | xargs -n1 dpkg -L | sort -u' >"$root/files.list"
 echo "== install: the packages hold $(wc -l <"$root/files.list") paths"
