@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the packages in fresh build folders (build-pkg/) and leaves them in
-# dist/ with a SHA256SUMS:
+# dist/ (emptied first) with a SHA256SUMS:
 #
 #   libtavio32-1, libtavio32-dev, tavio32, python3-tavio32   _1.22-1_ARCH.deb
 #   tavio32-1.22-win32.zip, tavio32-1.22-win64.zip
@@ -57,7 +57,7 @@ for p in "${parts[@]}"; do
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
       -DCMAKE_SKIP_INSTALL_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
     cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_deb_changelog >/dev/null
-    (cd "$dir" && cpack -G DEB >/dev/null)
+    (cd "$dir" && cpack -G DEB >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/*.deb dist/
   else
     arch=x86_64
@@ -68,7 +68,7 @@ for p in "${parts[@]}"; do
       -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-insert-timestamp -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp \
       -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
     cmake --build "$dir" -j"$jobs" >/dev/null
-    (cd "$dir" && cpack -G ZIP >/dev/null)
+    (cd "$dir" && cpack -G ZIP >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/tavio32-*-"$p".zip dist/
   fi
 done
@@ -77,7 +77,7 @@ done
 if ls dist/*.deb >/dev/null 2>&1; then
   if command -v lintian >/dev/null; then
     echo "== package: lintian"
-    lintian --no-tag-display-limit dist/*.deb | sed 's/^/lintian: /' || true
+    { lintian --tag-display-limit 0 dist/*.deb 2>&1 || true; } | grep -v 'root privileges' | sed 's/^/lintian: /' || true
   else
     echo "== package: lintian is not installed (scripts/setup.sh package installs it)"
   fi
