@@ -49,13 +49,14 @@ for p in "${parts[@]}"; do
   echo "== package: $p (in $dir/)"
   if [ "$p" = deb ]; then
     # Debian's flags (hardening; build paths mapped away, since the build
-    # folder is inside the checkout).
+    # folder is inside the checkout). No run path at all: the build tree's
+    # would stay behind in the programs' string table.
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
       -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
       -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-      -DCMAKE_SKIP_INSTALL_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
+      -DCMAKE_SKIP_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
     cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_deb_changelog >/dev/null
     (cd "$dir" && cpack -G DEB >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/*.deb dist/
