@@ -17,41 +17,14 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 dist=$(cd "${1:-$repo/dist}" && pwd)
 [ "$(id -u)" -eq 0 ] || { echo "package_install_test: needs root (mmdebstrap, chroot, mounts)" >&2; exit 1; }
 ls "$dist"/*.deb >/dev/null || { echo "package_install_test: no .deb files in $dist (scripts/package.sh deb)" >&2; exit 1; }
-command -v mmdebstrap >/dev/null || apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends mmdebstrap
-
-root=$(mktemp -d /var/tmp/tavio32-install.XXXXXX)
-mounted=()
-cleanup() {
-  # Whatever still runs in the root ends first, by its process id.
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null
-  done
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
-  rm -rf --one-file-system "$root"
-}
-trap cleanup EXIT
-
-mirror=http://deb.debian.org/debian
+. "$repo/scripts/fresh-root.sh"
 start=$(date +%s)
-echo "== install: a minimal Debian 12 root in $root"
-mmdebstrap --quiet --variant=minbase --include=ca-certificates bookworm "$root" \
-  "deb $mirror bookworm main" "deb $mirror bookworm-updates main" "deb http://deb.debian.org/debian-security bookworm-security main"
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-[ -s "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
-if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
-  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
-  chroot "$root" update-ca-certificates >/dev/null
-fi
-for m in proc sys dev/pts dev/shm; do mkdir -p "$root/$m"; done
-mount -t proc proc "$root/proc" && mounted+=("$root/proc")
-mount -t sysfs -o ro sysfs "$root/sys" && mounted+=("$root/sys")
-mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts "$root/dev/pts" && mounted+=("$root/dev/pts")
-mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" && mounted+=("$root/dev/shm")
-rm -f "$root/dev/ptmx" && ln -s pts/ptmx "$root/dev/ptmx"
+fresh_root_make install
+fresh_root_mount
 mkdir -p "$root/root/debs" "$root/root/consumer"
 cp "$dist"/*.deb "$root/root/debs/"
 cp "$repo"/tests/install_consumer/* "$root/root/consumer/"
-echo "== install: root made in $(($(date +%s) - start)) s"
+echo "== install: a minimal Debian 12 root made in $root in $(($(date +%s) - start)) s"
 
 # in_root [--isolated] COMMAND: runs a shell command in the root, as root
 # with a clean environment; --isolated in a network namespace of its own.

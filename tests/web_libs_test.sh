@@ -12,14 +12,9 @@ src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
 work=$(mktemp -d /tmp/tavio32-weblibs.XXXXXX)
 server=
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap '[ -n "$server" ] && kill "$server" && wait "$server"; rm -rf "$work"' EXIT
 failed=0 passed=0
-check() {
-  local what=$1; shift
+check() { local what=$1; shift
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what"; fi
 }
 configure() { # configure BUILD_DIR ARGS...
