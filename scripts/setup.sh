@@ -40,6 +40,7 @@ package_packages=(git                                 # the commit's time, for i
   file                                                 # CPack's DEB generator: which files are programs
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # TAVIO32.DLL and tavio32.exe
   llvm                                                 # llvm-dlltool: the Visual C++ import libraries
+  strip-nondeterminism                                 # the zips: members sorted, one time for all
   lintian)                                             # the Debian packages' check
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
 optional_i386=(wine32:i386)
