@@ -2,6 +2,7 @@
 # Builds the packages twice from the committed checkout, in two clones of
 # one commit at different paths, and compares the files byte for byte.
 #   tests/package_reproducible_test.sh [PARTS...]   (scripts/package.sh's; default: deb win64)
+# TAVIO32_KEEP_DIST=DIR keeps the first build's packages there.
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 parts=("$@")
@@ -18,6 +19,7 @@ for f in "$work/one/dist/"*; do
   files=$((files + 1))
   cmp -s "$f" "$work/another-longer-path/dist/${f##*/}" || { echo "FAILED: ${f##*/} differs between the two builds"; failed=$((failed + 1)); }
 done
+[ -n "${TAVIO32_KEEP_DIST:-}" ] && mkdir -p "$TAVIO32_KEEP_DIST" && cp "$work/one/dist/"* "$TAVIO32_KEEP_DIST/"
 [ "$files" -gt 1 ] || { echo "FAILED: no packages built"; exit 1; }
 echo "reproducible: $((files - failed)) of $files files identical"
 [ "$failed" = 0 ]
