@@ -60,7 +60,6 @@ set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${TAVIO32_DEB_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://localhost/tavio32")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The command's libtavio32.so.1 is the one built here: known to
 # dpkg-shlibdeps, and a dependency of the component.
