@@ -20,3 +20,6 @@ target_include_directories(tavio32_httplib SYSTEM INTERFACE "${TAVIO32_HTTPLIB_D
 if(WIN32)
   target_link_libraries(tavio32_httplib INTERFACE ws2_32 crypt32)
 endif()
+# The header's own file name (in its assertions) without this machine's
+# folder: the same bytes in every build.
+target_compile_options(tavio32_httplib INTERFACE "-ffile-prefix-map=${TAVIO32_HTTPLIB_DIR}=cpp-httplib")

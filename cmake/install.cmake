@@ -1,28 +1,43 @@
 # cmake --install: the library (with its SONAME), the header, pkg-config and
 # CMake package files, the programs with their manual pages, and the Python
-# package.
+# package. The components are the Debian packages' parts (cmake/package.cmake):
+# lib (the run-time library), dev, tools and python.
 include(CMakePackageConfigHelpers)
 set(TAVIO32_PYTHON_DIR "lib/python3/dist-packages" CACHE STRING
   "Where the Python package is installed, relative to the prefix")
+option(TAVIO32_DEB_LAYOUT "Install as the Debian packages hold it: compressed manual pages, copyright and changelog per package" OFF)
 
 install(TARGETS tavio32 EXPORT tavio32Targets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/tavio32.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(TARGETS tavio32-cli tavio32-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES man/tavio32.1 man/tavio32-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES include/tavio32.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(TARGETS tavio32-cli tavio32-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+if(TAVIO32_DEB_LAYOUT)
+  # gzip -n: no name and no time in the header, the same bytes every build.
+  foreach(page tavio32.1 tavio32-sim.1)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/${page} > ${PROJECT_BINARY_DIR}/man/${page}.gz
+      DEPENDS ${PROJECT_SOURCE_DIR}/man/${page})
+    list(APPEND tavio32_man_gz ${PROJECT_BINARY_DIR}/man/${page}.gz)
+  endforeach()
+  add_custom_target(tavio32_man ALL DEPENDS ${tavio32_man_gz})
+  install(FILES ${tavio32_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+else()
+  install(FILES man/tavio32.1 man/tavio32-sim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endif()
 
 # The prefix relative to the .pc file, so that an installed tree can move.
 file(RELATIVE_PATH TAVIO32_PC_UP "/p/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/p")
 configure_file(cmake/tavio32.pc.in tavio32.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tavio32.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tavio32.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
-install(EXPORT tavio32Targets NAMESPACE tavio32:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavio32)
+install(EXPORT tavio32Targets NAMESPACE tavio32:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavio32 COMPONENT dev)
 configure_package_config_file(cmake/tavio32Config.cmake.in tavio32Config.cmake
   INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavio32)
 write_basic_package_version_file(tavio32ConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/tavio32Config.cmake ${CMAKE_CURRENT_BINARY_DIR}/tavio32ConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavio32)
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tavio32 COMPONENT dev)
 
-install(DIRECTORY python/tavio32 DESTINATION ${TAVIO32_PYTHON_DIR}
+install(DIRECTORY python/tavio32 DESTINATION ${TAVIO32_PYTHON_DIR} COMPONENT python
   PATTERN __pycache__ EXCLUDE PATTERN "*.pyc" EXCLUDE)

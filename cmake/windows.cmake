@@ -34,8 +34,11 @@ set_target_properties(tavio32_dll PROPERTIES
   LINK_DEPENDS ${TAVIO32_DEF})
 
 set(TAVIO32_IMPLIB ${CMAKE_CURRENT_BINARY_DIR}/libtavio32.dll.a)
+# dlltool names its members and symbols after the output's path as given:
+# the file name alone, so that no build folder ends up in the library.
 add_custom_command(OUTPUT ${TAVIO32_IMPLIB}
-  COMMAND ${CMAKE_DLLTOOL} --input-def ${TAVIO32_DEF} --dllname TAVIO32.DLL --kill-at --output-lib ${TAVIO32_IMPLIB}
+  COMMAND ${CMAKE_DLLTOOL} --input-def ${TAVIO32_DEF} --dllname TAVIO32.DLL --kill-at --output-lib libtavio32.dll.a
+  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
   DEPENDS ${TAVIO32_DEF} VERBATIM)
 add_custom_target(tavio32_implib ALL DEPENDS ${TAVIO32_IMPLIB})
 add_library(tavio32_import INTERFACE)
@@ -47,3 +50,4 @@ if(TAVIO32_TESTS)
   enable_testing()
   add_subdirectory(tests/win)
 endif()
+include(${CMAKE_CURRENT_LIST_DIR}/package-windows.cmake)

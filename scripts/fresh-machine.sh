@@ -29,28 +29,13 @@ for a in "$@"; do
   esac
 done
 [ "$(id -u)" -eq 0 ] || { echo "fresh-machine: needs root (mmdebstrap, chroot, mounts)" >&2; exit 1; }
-command -v mmdebstrap >/dev/null || apt-get install -y -q --no-install-recommends mmdebstrap
+. "$repo/scripts/fresh-root.sh"
 
-root=$(mktemp -d /var/tmp/tavio32-fresh.XXXXXX)
 logs=$(mktemp -d /tmp/tavio32-fresh-logs.XXXXXX)
-mounted=()
-cleanup() {
-  # Whatever still runs in the root (a test's leftover) ends first.
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null
-  done
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2>/dev/null || true; done
-  if [ "$keep" = 1 ]; then echo "fresh-machine: kept $root"; else rm -rf --one-file-system "$root"; fi
-}
-trap cleanup EXIT
-
-mirror=http://deb.debian.org/debian
-security=http://deb.debian.org/debian-security
 start=$(date +%s)
-echo "== fresh-machine: a minimal Debian 12 root in $root"
-mmdebstrap --quiet --variant=minbase --include=ca-certificates bookworm "$root" \
-  "deb $mirror bookworm main" "deb $mirror bookworm-updates main" "deb $security bookworm-security main"
-echo "== fresh-machine: root made in $(($(date +%s) - start)) s ($(du -sm "$root" | cut -f1) MB)"
+echo "== fresh-machine: a minimal Debian 12 root"
+fresh_root_make fresh
+echo "== fresh-machine: root made in $root in $(($(date +%s) - start)) s ($(du -sm "$root" | cut -f1) MB)"
 if [ "$no_i386" = 1 ]; then
   cat >"$root/etc/apt/sources.list" <<EOF
 deb [arch=amd64] $mirror bookworm main
@@ -61,22 +46,8 @@ deb [arch=i386] http://127.0.0.1:9/debian bookworm main
 deb [arch=i386] http://127.0.0.1:9/debian-security bookworm-security main
 EOF
 fi
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-# What every installed machine has and a minimal root lacks: localhost.
-[ -s "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
-# The machine's own certificate authorities (a network that inspects TLS
-# has one), so that npm in the root reaches the registry as it does here.
-if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
-  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
-  chroot "$root" update-ca-certificates >/dev/null
-fi
 git clone -q "$repo" "$root/root/tavio32"
-for m in proc sys dev/pts dev/shm; do mkdir -p "$root/$m"; done
-mount -t proc proc "$root/proc" && mounted+=("$root/proc")
-mount -t sysfs -o ro sysfs "$root/sys" && mounted+=("$root/sys")
-mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts "$root/dev/pts" && mounted+=("$root/dev/pts")
-mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm" && mounted+=("$root/dev/shm")
-rm -f "$root/dev/ptmx" && ln -s pts/ptmx "$root/dev/ptmx"
+fresh_root_mount
 
 # run NAME COMMAND: runs a README command in the root as a new user would.
 run() {
@@ -84,7 +55,7 @@ run() {
   t0=$(date +%s.%N)
   set +e
   chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    LANG=C.UTF-8 TERM=dumb CI="${CI:-}" ${NODE_EXTRA_CA_CERTS:+NODE_EXTRA_CA_CERTS=/etc/ssl/certs/ca-certificates.crt} bash -c "cd /root/tavio32 && $cmd" </dev/null 2>&1 | tee "$logs/$name.log"
+    LANG=C.UTF-8 TERM=dumb CI="${CI:-}" bash -c "cd /root/tavio32 && $cmd" </dev/null 2>&1 | tee "$logs/$name.log"
   status=${PIPESTATUS[0]}
   set -e
   local secs mb

@@ -9,6 +9,9 @@
 #   scripts/setup.sh vm     the tests and the tools of the emulated PC in which
 #                           the 32-bit DLL's Wine tests run where this machine
 #                           cannot run 32-bit programs (scripts/test-wine32-vm.sh)
+#   scripts/setup.sh package   the packages (scripts/package.sh): the demo's
+#                           packages, the Windows cross build, LLVM's dlltool
+#                           and lintian
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
 #                           (PURPOSE vm-image: the emulated PC's own packages)
 #
@@ -39,6 +42,12 @@ test_packages=(
   chromium chromium-driver python3-selenium            # the browser page's test
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
+package_packages=(git                                 # the commit's time, for identical files every build
+  file                                                 # CPack's DEB generator: which files are programs
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # TAVIO32.DLL and tavio32.exe
+  llvm                                                 # llvm-dlltool: the Visual C++ import libraries
+  strip-nondeterminism                                 # the zips: members sorted, one time for all
+  lintian)                                             # the Debian packages' check
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
 optional_i386=(wine32:i386)
 # The emulated PC for the 32-bit DLL's Wine tests (scripts/test-wine32-vm.sh):
@@ -65,15 +74,12 @@ case "$purpose" in
   test) wanted=("${demo_packages[@]}" "${test_packages[@]}") ;;
   ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
   vm) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${vm_packages[@]}") ;;
+  package) wanted=("${demo_packages[@]}" "${package_packages[@]}") ;;
   vm-image) [ "$list" = 1 ] && { printf '%s\n' "${vm_image_packages[@]}"; exit 0; } ;&
-  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci|vm" >&2; exit 2 ;;
+  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci|vm|package" >&2; exit 2 ;;
 esac
-# npm fetches the page's chart library when the command is built: Debian's,
-# unless an npm is there already (Node.js from elsewhere brings its own, and
-# Debian's npm package would conflict with it).
-command -v npm >/dev/null || wanted+=(npm)
 optional=()
-if [ "$purpose" != demo ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+if [ "$purpose" != demo ] && [ "$purpose" != package ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
   optional=("${optional_i386[@]}")
 fi
 if [ "$list" = 1 ]; then

@@ -49,6 +49,12 @@ check "a required package that fails stops the setup" [ "$status" = 1 ]
 check "apt's own message is shown" has "$out" '^E: Unable to correct problems'
 check "one line says what to do" has "$out" "^setup: could not install what 'demo' needs.*run 'apt-get update'"
 check "the demo asks for no test tools and no i386" lacks "$calls" 'gtest|wine|valgrind|add-architecture'
+check "the demo asks for no npm" lacks "$calls" 'npm'
+
+# The packages' build: its tools, no npm, no test tools, no i386.
+setup "$repo/scripts/setup.sh" package
+check "the package build installs its tools" has "$calls" '^apt-get install .*mingw-w64.* llvm .*lintian$'
+check "the package build asks for no npm, tests or i386" lacks "$calls" 'npm|gtest|wine|add-architecture'
 
 # Nothing missing: nothing fetched.
 installed=$("$repo/scripts/setup.sh" --list ci | grep -v i386) setup "$repo/scripts/setup.sh" ci

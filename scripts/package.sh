@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Builds the packages in fresh build folders (build-pkg/) and leaves them in
+# dist/ (emptied first) with a SHA256SUMS:
+#
+#   libtavio32-1, libtavio32-dev, tavio32, python3-tavio32   _1.22-1_ARCH.deb
+#   tavio32-1.22-win32.zip, tavio32-1.22-win64.zip
+#
+#   scripts/package.sh [deb] [win32] [win64]   (default: all three)
+#
+# Installs what it needs (scripts/setup.sh package). The files are the same
+# bytes at every build of a commit: the times in them are the commit's
+# (SOURCE_DATE_EPOCH), the archives' members sorted, and no build folder is
+# named in the binaries. lintian checks the Debian packages; its remaining
+# tags are printed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+src=$PWD
+start=$(date +%s)
+parts=("$@")
+[ ${#parts[@]} -gt 0 ] || parts=(deb win32 win64)
+for p in "${parts[@]}"; do
+  case "$p" in deb | win32 | win64) ;; *) echo "usage: scripts/package.sh [deb] [win32] [win64]" >&2; exit 2 ;; esac
+done
+[ "${TAVIO32_PACKAGE_NO_SETUP:-}" = 1 ] || scripts/setup.sh package
+
+# The commit's time stands for every time in the packages.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  if SOURCE_DATE_EPOCH=$(git -C "$src" log -1 --format=%ct 2>/dev/null); then
+    git -C "$src" diff --quiet HEAD 2>/dev/null ||
+      echo "package: the checkout has uncommitted changes; the packages hold them, with the last commit's time"
+  else
+    SOURCE_DATE_EPOCH=$(date -r "$src/CMakeLists.txt" +%s)
+  fi
+fi
+export SOURCE_DATE_EPOCH
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+# Fixed settings, whatever the machine's: a file's mode and a sort order
+# do not depend on who builds.
+umask 022
+export LC_ALL=C.UTF-8 TZ=UTC
+
+jobs=$(nproc)
+rm -rf dist
+mkdir -p dist build-pkg
+map="-ffile-prefix-map=$src=."
+for p in "${parts[@]}"; do
+  dir=build-pkg/$p
+  rm -rf "$dir"
+  echo "== package: $p (in $dir/)"
+  if [ "$p" = deb ]; then
+    # Debian's flags (hardening; build paths mapped away, since the build
+    # folder is inside the checkout). No run path at all: the build tree's
+    # would stay behind in the programs' string table.
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+      -DCMAKE_C_FLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+      -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+      -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+      -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+      -DCMAKE_SKIP_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
+    cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_deb_changelog >/dev/null
+    (cd "$dir" && cpack -G DEB >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
+    cp "$dir"/*.deb dist/
+  else
+    arch=x86_64
+    [ "$p" = win32 ] && arch=i686
+    # No time stamp in the PE headers.
+    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" \
+      -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-insert-timestamp -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp \
+      -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
+    cmake --build "$dir" -j"$jobs" >/dev/null
+    (cd "$dir" && cpack -G ZIP >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
+    cp "$dir"/tavio32-*-"$p".zip dist/
+  fi
+done
+(cd dist && sha256sum -- * >SHA256SUMS)
+
+if ls dist/*.deb >/dev/null 2>&1; then
+  if command -v lintian >/dev/null; then
+    echo "== package: lintian"
+    { lintian --tag-display-limit 0 dist/*.deb 2>&1 || true; } | grep -v 'root privileges' | sed 's/^/lintian: /' || true
+  else
+    echo "== package: lintian is not installed (scripts/setup.sh package installs it)"
+  fi
+fi
+echo "== package: dist/ ($(($(date +%s) - start)) s)"
+(cd dist && ls -l --time-style=+ -- * | awk '{ printf "%10d  %s\n", $5, $NF }')
