@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli_system.h"
+
 namespace tavio::cli {
 
 constexpr int kExitFailure = 1;
@@ -20,14 +22,9 @@ struct Failure {
 };
 [[noreturn]] void fail(const std::string &message, int status = kExitFailure);
 
-// Set by SIGINT and SIGTERM once catch_interrupts() ran.
+// Set by Ctrl-C and the system's requests to end once catch_interrupts()
+// ran (cli_system.h, which also has the clock and the terminal).
 extern volatile std::sig_atomic_t g_interrupted;
-void catch_interrupts();
-
-bool terminal(); // standard output is a terminal
-double now_ms(); // the monotonic clock
-// Sleeps until the monotonic time `ms`; false when interrupted.
-bool sleep_until(double ms);
 // A progress bar on the terminal: "label [#####     ]  45%  text".
 void progress(const char *label, double fraction, const std::string &text);
 
@@ -55,8 +52,6 @@ const Interface &open_interface(const std::string &name, int port);
 // "the Sios on COM3 (/dev/...) does not answer: ..."
 std::string not_answering_text(const Interface &i, int port);
 [[noreturn]] void not_answering(const Interface &i, int port);
-// Which COM port the primary port is, by comparing devices; 0 when unknown.
-int port_of_primary();
 
 void quiet_messages(const char *, const char *);
 
