@@ -7,6 +7,7 @@
 
 #include "cli_common.h"
 #include "cli_system.h"
+#include "tavio32.h"
 
 namespace tavio::cli {
 
@@ -31,16 +32,14 @@ void load_library() {
   std::string error;
   g_library = open_library(error);
   if (!g_library) fail("cannot load the tavio32 library: " + error);
+  // The command says what went wrong itself.
+  using Handler = void (*)(tavio32_message_handler);
+  if (auto set = reinterpret_cast<Handler>(library_address(g_library, "tavio32_set_message_handler")))
+    set(quiet_messages);
 }
 
 void *library_function(const char *name, bool required) {
-  try {
-    load_library();
-  } catch (const Failure &f) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tavio32: %s\n", f.message.c_str());
-    std::_Exit(f.status);
-  }
+  load_library(); // a Failure goes through the forwarding function to main
   void *f = library_address(g_library, name);
   if (!f && required) {
     std::fflush(stdout);

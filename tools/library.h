@@ -9,11 +9,12 @@
 namespace tavio::cli {
 
 // Loads the library unless it is loaded: fails (a Failure with status 1)
-// naming the program that holds it, or saying why it cannot be loaded.
+// naming the program that holds it, or saying why it cannot be loaded. A
+// subcommand that starts threads calling the library loads it first.
 void load_library();
 // The address of the library's export `name`, loading the library first;
 // null for an export the library lacks unless `required` (then the program
-// ends with a message).
+// ends with a message). Fails as load_library() does.
 void *library_function(const char *name, bool required);
 
 } // namespace tavio::cli

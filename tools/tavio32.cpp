@@ -8,8 +8,6 @@
 #include "cli_common.h"
 #include "cli_system.h"
 #include "commands/commands.h"
-#include "library.h"
-#include "tavio32.h"
 
 using namespace tavio::cli;
 
@@ -28,13 +26,8 @@ int main(int argc, char **argv) {
     return rc == 0 ? 0 : kExitUsage;
   }
   try {
-    // Only now, with a subcommand to run: help and argument errors need no
-    // library.
-    // (ports asks the system alone.)
-    if (!app.got_subcommand("ports")) {
-      load_library();
-      tavio32_set_message_handler(quiet_messages);
-    }
+    // The library is loaded at a subcommand's first call into it (library.h):
+    // help and argument errors need none.
     for (const Subcommand &s : subcommands)
       if (s.app->parsed()) return s.run();
   } catch (const Failure &f) {

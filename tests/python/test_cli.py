@@ -328,6 +328,20 @@ class OneProcess(unittest.TestCase):
         self.assertIn(b"process %d" % holder.pid, r.stderr)
         self.assertEqual(run(["version"]).returncode, 0)
 
+    def test_help_and_usage_errors_work_while_the_library_is_held(self):
+        holder = hold_library_in_child()
+        try:
+            helps = [run(a) for a in (["--help"], ["--help-all"], ["serve", "--help"], ["record", "--help"])]
+            bad = [run(a) for a in (["read", "--bogus"], ["frobnicate"], ["read", "--channels", "7", "--count", "1"])]
+        finally:
+            end(holder)
+        for r in helps:
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertIn(b"Usage", r.stdout)
+        for r in bad:
+            self.assertEqual(r.returncode, 2, r.stderr)
+            self.assertNotIn(b"using the tavio32 library", r.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

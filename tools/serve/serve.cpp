@@ -15,6 +15,7 @@
 #include "cli_system.h"
 #include "commands/commands.h"
 #include "device.h"
+#include "library.h"
 #include "stream.h"
 
 namespace tavio::cli {
@@ -77,6 +78,7 @@ int cmd_serve(const ServeOptions &o) {
   // Ctrl-C and the like only noted from here on (wait_for_end below).
   prepare_wait_for_end();
 
+  load_library(); // here, not in the device thread
   const bool loopback = is_loopback(host);
   Stream stream;
   Device device(selection, o.channels, o.every, stream);
