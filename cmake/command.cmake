@@ -49,9 +49,11 @@ target_include_directories(tavio32-cli PRIVATE include tools tools/serve)
 set_target_properties(tavio32-cli PROPERTIES OUTPUT_NAME tavio32)
 target_link_libraries(tavio32-cli PRIVATE CLI11::CLI11 nlohmann_json::nlohmann_json tavio32_httplib Threads::Threads)
 if(WIN32)
-  target_compile_definitions(tavio32-cli PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 UNICODE _UNICODE)
+  # (localtime_r: mingw-w64 has it under _POSIX_THREAD_SAFE_FUNCTIONS.)
+  target_compile_definitions(tavio32-cli PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00
+    _POSIX_THREAD_SAFE_FUNCTIONS)
   # Only system DLLs besides TAVIO32.DLL, which it loads itself.
-  target_link_libraries(tavio32-cli PRIVATE setupapi advapi32 shell32 ws2_32)
+  target_link_libraries(tavio32-cli PRIVATE setupapi advapi32 shell32 bcrypt iphlpapi ws2_32)
   target_link_options(tavio32-cli PRIVATE -static -static-libgcc -static-libstdc++)
   add_dependencies(tavio32-cli tavio32_dll)
   set_target_properties(tavio32-cli PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})

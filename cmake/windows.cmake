@@ -43,6 +43,9 @@ target_include_directories(tavio32_import INTERFACE include)
 target_link_libraries(tavio32_import INTERFACE ${TAVIO32_IMPLIB})
 add_dependencies(tavio32_import tavio32_implib tavio32_dll)
 
+# tavio32.exe: the tavio32 command, loading TAVIO32.DLL beside it.
+include(cmake/command.cmake)
+
 if(TAVIO32_TESTS)
   enable_testing()
   add_subdirectory(tests/win)

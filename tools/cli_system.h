@@ -19,6 +19,8 @@ struct Mapping {
   std::string source;
 };
 Mapping map_port(int n);
+// How port names map on this system, for the help text.
+const char *port_naming();
 
 // Processes (pid and command name) that have `path` open; only those whose
 // descriptors this user may see.

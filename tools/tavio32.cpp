@@ -11,12 +11,35 @@
 
 using namespace tavio::cli;
 
+static int run(CLI::App &app, int argc, char **argv);
+
 int main(int argc, char **argv) {
-  CLI::App app{"tavio32: measurement interfaces and serial ports from the command line.\n"
-               "Ports COM1..COM9 are /dev/ttyS0..8 unless TAVIO32_COMn=PATH says otherwise."};
+  CLI::App app{std::string("tavio32: measurement interfaces and serial ports from the command line.\n") +
+               port_naming()};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Help for every subcommand");
+  // Double-clicked (Windows): the browser view of the interface detection
+  // finds, in the browser, until the window is closed.
+  const bool double_clicked = argc == 1 && started_from_explorer();
+  char serve[] = "serve", detect[] = "--detect", open[] = "--open";
+  char *clicked[] = {argc > 0 ? argv[0] : serve, serve, detect, open, nullptr};
+  if (double_clicked) {
+    argc = 4;
+    argv = clicked;
+    std::printf("tavio32: the browser view of the interface found (the simulation if none answers).\n"
+                "Closing this window ends it.\n\n");
+    std::fflush(stdout);
+  }
+  const int status = run(app, argc, argv);
+  if (double_clicked && status != 0 && status != kExitInterrupted) {
+    std::printf("\nPress Enter to close this window.\n");
+    std::fflush(stdout);
+    std::getchar();
+  }
+  return status;
+}
 
+int run(CLI::App &app, int argc, char **argv) {
   const Subcommand subcommands[] = {add_ports(app),  add_detect(app), add_version(app), add_read(app),  add_write(app),
                                     add_record(app), add_table(app),  add_monitor(app), add_serve(app)};
   try {

@@ -35,6 +35,7 @@ struct ServeOptions {
   std::vector<int> channels{1, 2, 3, 4};
   double every = 20;
   std::string listen = "127.0.0.1:8032";
+  bool open = false;
 };
 
 bool is_loopback(const std::string &host) {
@@ -112,6 +113,7 @@ int cmd_serve(const ServeOptions &o) {
   std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
   std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
+  if (o.open) open_in_browser(base + "?token=" + access.control_token());
 
   const int status = wait_for_end();
   // Whatever hangs (a library call that takes its time, a stuck
@@ -140,6 +142,7 @@ Subcommand add_serve(CLI::App &app) {
   serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->add_flag("--open", o->open, "Open the control address in the default browser");
   serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
                 "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
   return {serve, [o] { return cmd_serve(*o); }};

@@ -26,6 +26,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <spawn.h>
 #include <pthread.h>
 #include <sys/random.h>
 #include <termios.h>
@@ -34,6 +35,8 @@
 #include "tavio32.h"
 
 namespace tavio::cli {
+
+const char *port_naming() { return "Ports COM1..COM9 are /dev/ttyS0..8 unless TAVIO32_COMn=PATH says otherwise."; }
 
 Mapping map_port(int n) {
   const std::string var = "TAVIO32_COM" + std::to_string(n);
@@ -484,6 +487,20 @@ int port_of_primary() {
 // A program started from a terminal or a desktop entry alike: no
 // double-click start here.
 bool started_from_explorer() { return false; }
-void open_in_browser(const std::string &) {}
+
+// xdg-open, quietly, where the desktop has it.
+void open_in_browser(const std::string &url) {
+  posix_spawn_file_actions_t quiet;
+  ::posix_spawn_file_actions_init(&quiet);
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+    ::posix_spawn_file_actions_addopen(&quiet, fd, "/dev/null", O_RDWR, 0);
+  std::string arg = url;
+  char name[] = "xdg-open";
+  char *args[] = {name, arg.data(), nullptr};
+  pid_t child = 0;
+  ::posix_spawnp(&child, name, &quiet, nullptr, args, environ);
+  ::posix_spawn_file_actions_destroy(&quiet);
+  // Reaped by the system when this program ends; it serves until then.
+}
 
 } // namespace tavio::cli
