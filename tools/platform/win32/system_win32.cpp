@@ -93,8 +93,10 @@ void install_control_handler() {
   std::call_once(once, [] { SetConsoleCtrlHandler(on_control, TRUE); });
 }
 
+// COM names through the device namespace, which reaches COM10 and above too.
 HANDLE open_exclusive(const std::string &path) {
-  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const std::string device = _strnicmp(path.c_str(), "COM", 3) == 0 ? "\\\\.\\" + path : path;
+  return CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 // Text and output in the bytes the program writes: no CR added before LF
@@ -127,7 +129,7 @@ Mapping map_port(int n) {
   const DWORD got = GetEnvironmentVariableA(var.c_str(), value, sizeof value);
   if (got > 0 && got < sizeof value) return {std::string(value, got), var};
   if (got == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) return {"", var}; // set and empty: no device
-  if (n >= 1) return {"\\\\.\\COM" + std::to_string(n), "default"};
+  if (n >= 1) return {"COM" + std::to_string(n), "default"};
   return {"", ""};
 }
 
