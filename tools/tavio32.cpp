@@ -18,6 +18,7 @@ int main(int argc, char **argv) {
                port_naming()};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Help for every subcommand");
+  app.allow_windows_style_options(false); // the same options everywhere; /path is a path
   // Double-clicked (Windows): the browser view of the interface detection
   // finds, in the browser, until the window is closed.
   const bool double_clicked = argc == 1 && started_from_explorer();
