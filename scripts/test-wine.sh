@@ -162,5 +162,24 @@ if [ "$figures" != 0 ]; then
     break
   done
 fi
+# tavio32.exe, where the build has it: its own tests and the Linux
+# command's tests of the same behaviour (tests/python), with the program
+# under Wine as `tavio32` (tests/win/wine_cli.sh points the prefix's COM
+# ports at each test's emulators).
+if [ -f "$win/tavio32.exe" ]; then
+  cp "$win/tavio32.exe" "$tmp/"
+  echo "test-wine: ${bits}-bit tavio32.exe"
+  (cd "$repo/tests/python" &&
+    TAVIO32_CLI="$repo/tests/win/wine_cli.sh" TAVIO32_WINE="$loader" TAVIO32_EXE="$tmp/tavio32.exe" \
+    TAVIO32_SIM="$sim" TAVIO32_LINUX_CLI="$native/tavio32" TAVIO32_ARTIFACTS="$tmp/scratch" \
+    timeout 900 /usr/bin/python3 -m unittest test_wine_command \
+      test_cli.Usage test_cli.Detect test_cli.Write test_cli.Monitor test_cli.Record.test_record_writes_raw_table_csv_and_plot \
+      test_cli.Record.test_zelle_blocks test_cli.Read.test_piped_output_is_csv_with_increasing_times \
+      test_cli.Read.test_simulation_without_interface_and_csv_file test_cli.Read.test_silent_interface_is_reported \
+      test_serve.Access test_serve.Sampling test_serve.Outputs test_serve.Faults \
+      test_browser) || status=1
+else
+  echo "test-wine: SKIPPED tavio32.exe: not in $win"
+fi
 echo "test-wine: ${bits}-bit DLL under Wine: $([ $status -eq 0 ] && echo passed || echo FAILED) in $(secs) s"
 exit $status

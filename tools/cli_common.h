@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli_system.h"
+#include "tavio32.h" // TAVIO32_CALL
 
 namespace tavio::cli {
 
@@ -32,7 +33,7 @@ struct Interface {
   const char *name;
   const char *title;
   int32_t code;
-  int32_t (*init)(int32_t);
+  int32_t(TAVIO32_CALL *init)(int32_t); // INITSIOS and the like
   int first_port;
   int analog_outputs; // 0: none
   bool status_output;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <httplib.h>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -85,7 +86,14 @@ int cmd_serve(const ServeOptions &o) {
   Device device(selection, o.channels, o.every, stream);
   Access access(loopback, port);
   httplib::Server server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  // Every thread runs before the device thread opens the port: TAVIO32.DLL
+  // closes its ports whenever a thread starts in the process.
+  std::promise<void> pool_started;
+  server.new_task_queue = [&pool_started] {
+    auto *pool = new httplib::ThreadPool(kThreads);
+    pool_started.set_value();
+    return pool;
+  };
   server.set_keep_alive_timeout(2);
   server.set_read_timeout(5, 0);
   server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
@@ -103,8 +111,9 @@ int cmd_serve(const ServeOptions &o) {
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
-  device.start();
   std::thread listener([&server] { server.listen_after_bind(); });
+  pool_started.get_future().wait();
+  device.start();
 
   const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
   const std::string base =

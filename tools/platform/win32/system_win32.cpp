@@ -19,9 +19,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <memory>
+#include <algorithm>
 #include <mutex>
-#include <thread>
 
 #include "cli_common.h"
 #include "tavio32.h"
@@ -255,23 +254,38 @@ std::vector<SerialDevice> serial_devices() {
   return out;
 }
 
-// The library's handles are its own numbers: the port it opened is the COM
-// port whose device is now in use, asked in order (as detection tries
-// them). A port that another program held before is taken for it too.
+// The library's handle is the system's: the port it opened is the COM port
+// that is the same file (where the system tells file identities of devices,
+// as Wine does), or else the first that is now refused as in use (Windows
+// opens a port once; a port another program held before counts too).
 int port_of_primary() {
   if (GETCOM() <= 0) return 0;
+  HANDLE mine = reinterpret_cast<HANDLE>(static_cast<intptr_t>(GETCOM()));
+  BY_HANDLE_FILE_INFORMATION own{};
+  const bool identified = GetFileInformationByHandle(mine, &own) != 0;
+  char own_name[MAX_PATH] = "";
+  const DWORD named = GetFinalPathNameByHandleA(mine, own_name, MAX_PATH, 0);
+  int in_use = 0;
   for (int n = 1; n <= 9; ++n) {
     const Mapping m = map_port(n);
     if (m.path.empty() || m.path.rfind("rfc2217://", 0) == 0) continue;
     HANDLE h = open_exclusive(m.path);
-    if (h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE) {
+      const DWORD e = GetLastError();
+      if (!in_use && (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)) in_use = n;
       continue;
     }
-    const DWORD e = GetLastError();
-    if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION) return n;
+    BY_HANDLE_FILE_INFORMATION other{};
+    char other_name[MAX_PATH] = "";
+    const bool same = (identified && GetFileInformationByHandle(h, &other) &&
+                       other.dwVolumeSerialNumber == own.dwVolumeSerialNumber &&
+                       other.nFileIndexHigh == own.nFileIndexHigh && other.nFileIndexLow == own.nFileIndexLow) ||
+                      (named > 0 && named < MAX_PATH && GetFinalPathNameByHandleA(h, other_name, MAX_PATH, 0) == named &&
+                       std::strcmp(own_name, other_name) == 0);
+    CloseHandle(h);
+    if (same) return n;
   }
-  return 0;
+  return in_use;
 }
 
 void catch_interrupts() { install_control_handler(); }
@@ -428,9 +442,43 @@ void listening_socket_options(std::uintptr_t socket, int send_buffer) {
   setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&send_buffer), sizeof send_buffer);
 }
 
-// The port through the library (slot 0, 10 ms time-out); the keys or the
-// piped input from a thread of their own.
-bool monitor_loop(int32_t, bool hex, const std::string &, const std::string &banner) {
+// Keys or piped input that have arrived, without waiting; false at the
+// end of the input. (No thread: TAVIO32.DLL closes its ports whenever a
+// thread starts.)
+static bool take_input(HANDLE in, bool console, std::string &out) {
+  if (console) {
+    DWORD events = 0;
+    if (!GetNumberOfConsoleInputEvents(in, &events) || events == 0) return true;
+    INPUT_RECORD records[64];
+    DWORD got = 0;
+    if (!ReadConsoleInputA(in, records, 64, &got)) return false;
+    for (DWORD i = 0; i < got; ++i) {
+      const KEY_EVENT_RECORD &k = records[i].Event.KeyEvent;
+      if (records[i].EventType == KEY_EVENT && k.bKeyDown && k.uChar.AsciiChar)
+        out.append(k.wRepeatCount ? k.wRepeatCount : 1, k.uChar.AsciiChar);
+    }
+    return true;
+  }
+  char data[256];
+  DWORD got = 0;
+  DWORD available = 0;
+  SetLastError(ERROR_SUCCESS);
+  if (GetFileType(in) == FILE_TYPE_PIPE && PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+    if (available == 0) return true;
+    if (!ReadFile(in, data, std::min<DWORD>(available, sizeof data), &got, nullptr) || got == 0) return false;
+  } else if (GetLastError() == ERROR_BROKEN_PIPE) {
+    return false; // the writer has gone
+  } else if (!ReadFile(in, data, sizeof data, &got, nullptr) || got == 0) {
+    return false;
+  }
+  out.append(data, got);
+  return true;
+}
+
+// The port through its handle (the library's handle is the system's) and
+// the input, looked at every 10 ms.
+bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::string &banner) {
+  HANDLE device = reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   DWORD saved = 0;
   const bool console = GetConsoleMode(in, &saved) != 0;
@@ -439,54 +487,46 @@ bool monitor_loop(int32_t, bool hex, const std::string &, const std::string &ban
     std::fprintf(stderr, "%s; Ctrl-] ends\n", banner.c_str());
   }
   catch_interrupts();
-  struct Input {
-    std::mutex lock;
-    std::string bytes;
-    bool open = true;
-  };
-  auto input = std::make_shared<Input>();
-  std::thread([input, in, console] {
-    char data[256];
-    DWORD got = 0;
-    while (ReadFile(in, data, sizeof data, &got, nullptr) && got > 0) {
-      std::lock_guard<std::mutex> hold(input->lock);
-      input->bytes.append(data, got);
-      if (console && std::memchr(data, 0x1d, got)) break; // Ctrl-]
-    }
-    std::lock_guard<std::mutex> hold(input->lock);
-    input->open = false;
-  }).detach();
-  IX_TIMEOUT(0, 10);
+  bool line_ok = true, input_open = true;
   double quiet_until = -1; // after the input ends: wait for answers a little
-  while (!g_interrupted) {
+  while (!g_interrupted && line_ok) {
     std::string keys;
-    bool open;
-    {
-      std::lock_guard<std::mutex> hold(input->lock);
-      keys.swap(input->bytes);
-      open = input->open;
+    if (input_open && !take_input(in, console, keys)) {
+      input_open = false;
+      quiet_until = now_ms() + 300;
     }
     for (char c : keys) {
-      if (console && c == 0x1d) {
+      if (console && c == 0x1d) { // Ctrl-]
         g_interrupted = 1;
         break;
       }
       IX_SENDBYTE(0, static_cast<uint8_t>(c));
     }
     if (g_interrupted) break;
-    if (!open && keys.empty() && quiet_until < 0) quiet_until = now_ms() + 300;
-    const int32_t b = IX_READBYTE(0);
-    if (b >= 0) {
-      if (hex) std::printf("%02x ", unsigned(b));
-      else std::putchar(b);
+    // Only what has arrived: the read does not wait.
+    char data[256];
+    DWORD got = 0, errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(device, &errors, &status) ||
+        (status.cbInQue > 0 && !ReadFile(device, data, std::min<DWORD>(status.cbInQue, sizeof data), &got, nullptr))) {
+      line_ok = false;
+      std::fprintf(stderr, "\r\ntavio32: %s went away\n", port.c_str());
+    }
+    for (DWORD k = 0; k < got; ++k) {
+      if (hex) std::printf("%02x ", static_cast<uint8_t>(data[k]));
+      else std::putchar(data[k]);
+    }
+    if (got > 0) {
       std::fflush(stdout);
-      if (quiet_until >= 0) quiet_until = now_ms() + 300;
-    } else if (quiet_until >= 0 && now_ms() >= quiet_until) {
+      if (!input_open) quiet_until = now_ms() + 300;
+    } else if (!input_open && now_ms() >= quiet_until) {
       break;
+    } else if (keys.empty() && line_ok) {
+      Sleep(10);
     }
   }
   if (console) SetConsoleMode(in, saved);
-  return true;
+  return line_ok;
 }
 
 // Started by a double-click: the console was made for this program alone.
