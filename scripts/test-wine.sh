@@ -176,7 +176,8 @@ if [ -f "$win/tavio32.exe" ]; then
       test_cli.Usage test_cli.Detect test_cli.Write test_cli.Monitor test_cli.Record.test_record_writes_raw_table_csv_and_plot \
       test_cli.Record.test_zelle_blocks test_cli.Read.test_piped_output_is_csv_with_increasing_times \
       test_cli.Read.test_simulation_without_interface_and_csv_file test_cli.Read.test_silent_interface_is_reported \
-      test_serve.Access test_serve.Sampling test_serve.Outputs test_serve.Faults \
+      test_serve.Access test_serve.Outputs test_serve.Faults.test_signals_end_it_within_a_second_and_free_the_port \
+      test_serve.Faults.test_vanished_device_is_an_error_then_live_again \
       test_browser) || status=1
 else
   echo "test-wine: SKIPPED tavio32.exe: not in $win"

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <httplib.h>
-#include <future>
 #include <memory>
 #include <thread>
 
@@ -86,14 +85,7 @@ int cmd_serve(const ServeOptions &o) {
   Device device(selection, o.channels, o.every, stream);
   Access access(loopback, port);
   httplib::Server server;
-  // Every thread runs before the device thread opens the port: TAVIO32.DLL
-  // closes its ports whenever a thread starts in the process.
-  std::promise<void> pool_started;
-  server.new_task_queue = [&pool_started] {
-    auto *pool = new httplib::ThreadPool(kThreads);
-    pool_started.set_value();
-    return pool;
-  };
+  server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
   server.set_keep_alive_timeout(2);
   server.set_read_timeout(5, 0);
   server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
@@ -111,9 +103,8 @@ int cmd_serve(const ServeOptions &o) {
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
-  std::thread listener([&server] { server.listen_after_bind(); });
-  pool_started.get_future().wait();
   device.start();
+  std::thread listener([&server] { server.listen_after_bind(); });
 
   const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
   const std::string base =

@@ -171,6 +171,10 @@ void *open_library(std::string &error) {
   const std::wstring path = library_path();
   HMODULE m = LoadLibraryW(path.c_str());
   if (!m) error = "TAVIO32.DLL beside tavio32.exe: " + last_error_text();
+  // The library closes its ports whenever a thread starts or ends in its
+  // host; the command's threads (the server's, the console's control
+  // events, the system's own) are not meant to.
+  else DisableThreadLibraryCalls(m);
   return reinterpret_cast<void *>(m);
 }
 
