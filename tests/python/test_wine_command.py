@@ -3,11 +3,13 @@ command, and that it gives the same bytes: one program at a time with the
 holder named, help while the library is held, Ctrl-C, and a recording whose
 files equal the Linux command's conversion of the same .dat. Needs
 TAVIO32_EXE (tests/win/wine_cli.sh as TAVIO32_CLI) and TAVIO32_LINUX_CLI."""
+import json
 import os
 import signal
 import subprocess
 import time
 import unittest
+import urllib.request
 
 from emulators import CLI, WINE, Sim, TempDir, clean_environment
 from serving import Server
@@ -78,6 +80,40 @@ class Command(unittest.TestCase):
         for ext in ("txt", "csv"):  # (the plot's title names the file)
             with open(out + "." + ext, "rb") as a, open(again + "." + ext, "rb") as b:
                 self.assertEqual(a.read(), b.read(), ext)
+
+    def test_double_click_serves_and_opens_the_browser(self):
+        # `start` gives the program a console of its own, as Explorer does;
+        # the browser it opens (through xdg-open) writes down the address.
+        bin_dir = os.path.join(self.dir.path, "bin")
+        os.mkdir(bin_dir)
+        opened = os.path.join(self.dir.path, "opened")
+        with open(os.path.join(bin_dir, "xdg-open"), "w") as f:
+            f.write('#!/bin/sh\necho "$1" > %s\n' % opened)
+        os.chmod(os.path.join(bin_dir, "xdg-open"), 0o755)
+        env = {k: v for k, v in self.env.items() if not k.startswith("TAVIO32_COM")}
+        env["PATH"] = bin_dir + ":" + os.environ["PATH"]
+        for n in range(1, 10):  # COM3 leads to the Sios, the others nowhere (as wine_cli.sh does)
+            link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "com%d" % n)
+            if os.path.lexists(link):
+                os.unlink(link)
+            os.symlink(self.sim.path if n == 3 else "/nonexistent", link)
+        p = subprocess.Popen(["/bin/sh", "-c", 'exec "$TAVIO32_WINE" start /wait /unix "$TAVIO32_EXE"'], env=env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            end = time.monotonic() + 60
+            while not os.path.exists(opened) and time.monotonic() < end:
+                time.sleep(0.1)
+            with open(opened) as f:
+                url = f.read().strip()
+            self.assertRegex(url, r"^http://127\.0\.0\.1:8032/\?token=[0-9a-f]{48}$")
+            base, token = url.split("?token=")
+            req = urllib.request.Request(base + "api/status", headers={"Authorization": "Bearer " + token})
+            with urllib.request.urlopen(req, timeout=10) as r:
+                status = json.load(r)
+            self.assertEqual((status["interface"], status["port"]), ("sios", 3))  # detection found it
+        finally:
+            subprocess.run(["wineserver", "-k"], env=env, timeout=30)  # the started program is not our child
+            p.wait(30)
 
 
 if __name__ == "__main__":
