@@ -46,6 +46,18 @@ target_include_directories(tavio32_import INTERFACE include)
 target_link_libraries(tavio32_import INTERFACE ${TAVIO32_IMPLIB})
 add_dependencies(tavio32_import tavio32_implib tavio32_dll)
 
+# tavio32.exe: the tavio32 command, loading TAVIO32.DLL beside it. It needs
+# std::thread: not with the win32 thread model (the 32-bit DLL's).
+include(CheckCXXSourceCompiles)
+check_cxx_source_compiles("#include <thread>\n#include <mutex>\nint main() { std::mutex m; std::thread t([&] { std::lock_guard<std::mutex> g(m); }); t.join(); }"
+  TAVIO32_HAS_STD_THREAD)
+if(TAVIO32_HAS_STD_THREAD)
+  include(cmake/command.cmake)
+else()
+  message(STATUS "tavio32.exe: not in this build (the ${TAVIO32_MINGW_THREADS} thread model has no std::thread): "
+    "build it in a second one with -DTAVIO32_MINGW_THREADS=posix")
+endif()
+
 if(TAVIO32_TESTS)
   enable_testing()
   add_subdirectory(tests/win)

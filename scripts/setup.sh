@@ -38,6 +38,7 @@ test_packages=(
   libgtest-dev python3 python3-pip python3-setuptools # the suites, the package's install test
   ser2net python3-serial                               # network ports: the RFC 2217 servers
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # the Windows DLL
+  g++-mingw-w64-i686-posix                             # the 32-bit tavio32.exe (std::thread)
   wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
   chromium chromium-driver python3-selenium            # the browser page's test
 )

@@ -22,6 +22,18 @@ for arch in x86_64 i686; do
   cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DTAVIO32_BENCH=OFF \
     -DTAVIO32_NATIVE_BUILD="$native" >/dev/null
   cmake --build "$dir" -j2
+  # The 32-bit tavio32.exe: a second build with the posix thread model (its
+  # std::thread), beside the DLL of the first.
+  if [ "$arch" = i686 ]; then
+    if command -v i686-w64-mingw32-g++-posix >/dev/null; then
+      cmake -S . -B build-win-cli -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DTAVIO32_MINGW_THREADS=posix \
+        -DTAVIO32_BENCH=OFF -DTAVIO32_TESTS=OFF >/dev/null
+      cmake --build build-win-cli -j2 --target tavio32-cli
+      cp build-win-cli/tavio32.exe "$dir/"
+    else
+      echo "== Windows DLL ($arch): SKIPPED tavio32.exe, g++-mingw-w64-i686-posix is not installed (scripts/setup.sh installs it)"
+    fi
+  fi
   echo "== Windows DLL ($arch): built in $(($(date +%s) - start)) s"
   (cd "$dir" && ctest --output-on-failure --timeout 600)
   # ctest shows no reason for a skip, nor where the tests ran (on this

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "tavio32.h"
 
@@ -67,12 +66,8 @@ static bool slurp(const std::string &path, std::string &out) {
 
 bool block_files(std::vector<char> &buffer, int32_t code, const std::string &title, BlockFiles &out,
                  std::string &error) {
-  const char *tmp = std::getenv("TMPDIR");
-  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavio32-serve-XXXXXX";
-  if (!::mkdtemp(dir.data())) {
-    error = std::string("cannot make a temporary directory: ") + std::strerror(errno);
-    return false;
-  }
+  const std::string dir = make_temporary_directory(error);
+  if (dir.empty()) return false;
   const std::string base = dir + "/r";
   bool ok = DATENSPEICHERN(const_cast<char *>((base + ".dat").c_str()), buffer.data()) >= 0;
   try {
@@ -84,8 +79,7 @@ bool block_files(std::vector<char> &buffer, int32_t code, const std::string &tit
   ok = ok && slurp(base + ".dat", out.dat) && slurp(base + ".txt", out.txt) && slurp(base + ".csv", out.csv) &&
        slurp(base + ".svg", out.svg);
   if (!ok && error.empty()) error = "cannot write the recording's files in " + dir;
-  for (const char *ext : {".dat", ".txt", ".csv", ".svg"}) ::unlink((base + ext).c_str());
-  ::rmdir(dir.c_str());
+  remove_directory(dir, {"r.dat", "r.txt", "r.csv", "r.svg"});
   return ok;
 }
 

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cli_system.h"
 #include "tavio32.h"
@@ -15,41 +12,6 @@ namespace tavio::cli {
 void fail(const std::string &message, int status) { throw Failure{status, message}; }
 
 volatile std::sig_atomic_t g_interrupted = 0;
-static void on_interrupt(int) { g_interrupted = 1; }
-void catch_interrupts() {
-  struct sigaction sa {};
-  sa.sa_handler = on_interrupt; // no SA_RESTART: waits end early
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-}
-
-bool terminal() { return ::isatty(STDOUT_FILENO) == 1; }
-
-double now_ms() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-bool sleep_until(double ms) {
-  timespec ts{};
-  ts.tv_sec = time_t(ms / 1e3);
-  ts.tv_nsec = long((ms - double(ts.tv_sec) * 1e3) * 1e6);
-  if (ts.tv_nsec >= 1000000000L) {
-    ts.tv_sec += 1;
-    ts.tv_nsec -= 1000000000L;
-  } else if (ts.tv_nsec < 0) {
-    ts.tv_nsec = 0;
-  }
-  while (!g_interrupted) {
-    int rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
-    if (rc == 0) return true;
-    if (rc != EINTR) return true;
-  }
-  return false;
-}
-
 void progress(const char *label, double fraction, const std::string &text) {
   fraction = std::clamp(fraction, 0.0, 1.0);
   const int width = 30, full = int(fraction * width + 0.5);
@@ -118,18 +80,6 @@ std::string not_answering_text(const Interface &i, int port) {
          "or let `tavio32 detect` look for it";
 }
 void not_answering(const Interface &i, int port) { fail(not_answering_text(i, port)); }
-
-int port_of_primary() {
-  struct stat open_st {};
-  if (GETCOM() <= 0 || ::fstat(GETCOM(), &open_st) != 0) return 0;
-  for (int n = 1; n <= 9; ++n) {
-    struct stat st {};
-    const Mapping m = map_port(n);
-    if (!m.path.empty() && ::stat(m.path.c_str(), &st) == 0 && st.st_rdev == open_st.st_rdev && st.st_rdev != 0)
-      return n;
-  }
-  return 0;
-}
 
 void quiet_messages(const char *, const char *) {}
 

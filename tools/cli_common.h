@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "cli_system.h"
+#include "tavio32.h" // TAVIO32_CALL
+
 namespace tavio::cli {
 
 constexpr int kExitFailure = 1;
@@ -20,14 +23,9 @@ struct Failure {
 };
 [[noreturn]] void fail(const std::string &message, int status = kExitFailure);
 
-// Set by SIGINT and SIGTERM once catch_interrupts() ran.
+// Set by Ctrl-C and the system's requests to end once catch_interrupts()
+// ran (cli_system.h, which also has the clock and the terminal).
 extern volatile std::sig_atomic_t g_interrupted;
-void catch_interrupts();
-
-bool terminal(); // standard output is a terminal
-double now_ms(); // the monotonic clock
-// Sleeps until the monotonic time `ms`; false when interrupted.
-bool sleep_until(double ms);
 // A progress bar on the terminal: "label [#####     ]  45%  text".
 void progress(const char *label, double fraction, const std::string &text);
 
@@ -35,7 +33,7 @@ struct Interface {
   const char *name;
   const char *title;
   int32_t code;
-  int32_t (*init)(int32_t);
+  int32_t(TAVIO32_CALL *init)(int32_t); // INITSIOS and the like
   int first_port;
   int analog_outputs; // 0: none
   bool status_output;
@@ -55,8 +53,6 @@ const Interface &open_interface(const std::string &name, int port);
 // "the Sios on COM3 (/dev/...) does not answer: ..."
 std::string not_answering_text(const Interface &i, int port);
 [[noreturn]] void not_answering(const Interface &i, int port);
-// Which COM port the primary port is, by comparing devices; 0 when unknown.
-int port_of_primary();
 
 void quiet_messages(const char *, const char *);
 

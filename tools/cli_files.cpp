@@ -5,9 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "tavio32.h"
 
@@ -32,67 +29,6 @@ Recording decode(const std::vector<char> &buffer, int header) {
     r.rows.push_back(std::move(row));
   }
   return r;
-}
-
-// As the library replaces files: a symbolic link stays a link (its target
-// is replaced), an existing file keeps its permission bits, and a name that
-// is not a regular file (a FIFO, /dev/stdout) is written in place.
-static bool write_all(int fd, const std::string &text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-bool write_file(const std::string &path, const std::string &text) {
-  if (path == "-" || path == "/dev/stdout") {
-    std::fflush(stdout);
-    return write_all(STDOUT_FILENO, text);
-  }
-  std::string target = path;
-  mode_t mode = 0;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-      if (fd < 0) return false;
-      const bool ok = write_all(fd, text);
-      int e = errno;
-      ::close(fd);
-      errno = e;
-      return ok;
-    }
-    mode = st.st_mode & 07777;
-    if (char *real = ::realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  std::string temp = target + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  if (!write_all(fd, text) || ::fchmod(fd, mode) != 0) {
-    int e = errno;
-    ::close(fd);
-    ::unlink(temp.c_str());
-    errno = e;
-    return false;
-  }
-  if (::close(fd) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
-    int e = errno;
-    ::unlink(temp.c_str());
-    errno = e;
-    return false;
-  }
-  return true;
 }
 
 static std::string number(double v) {

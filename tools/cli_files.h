@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli_system.h" // write_file
+
 namespace tavio::cli {
 
 struct Recording {
@@ -33,7 +35,5 @@ std::string svg_text(const Recording &r, const std::string &title);
 bool write_csv(const Recording &r, const std::string &path);
 bool write_svg(const Recording &r, const std::string &path, const std::string &title);
 
-// Writes `text` to `path` completely or not at all.
-bool write_file(const std::string &path, const std::string &text);
 
 } // namespace tavio::cli

@@ -1,9 +1,12 @@
 // What the tavio32 command asks the system: where a COM name leads, whether
-// a device can be opened and who holds it, and who holds the library.
+// a device can be opened and who holds it, who holds the library, Ctrl-C,
+// the clock and the terminal, files. One implementation per system, in
+// platform/posix/ and platform/win32/; the subcommands use only this.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace tavio::cli {
@@ -16,11 +19,13 @@ struct Mapping {
   std::string source;
 };
 Mapping map_port(int n);
+// How port names map on this system, for the help text.
+const char *port_naming();
 
 // Processes (pid and command name) that have `path` open; only those whose
 // descriptors this user may see.
 struct Holder {
-  pid_t pid;
+  long pid;
   std::string name;
 };
 std::vector<Holder> holders_of(const std::string &path);
@@ -28,13 +33,71 @@ std::vector<Holder> holders_of(const std::string &path);
 // when the system does not tell.
 Holder library_holder(bool *held);
 
+// The library, loaded at run time (library.cpp): its handle, or null with
+// `error` saying why; the address of one of its exports, or null.
+void *open_library(std::string &error);
+void *library_address(void *library, const char *name);
+
+bool device_exists(const std::string &path);
 // Why a device cannot be opened, as a sentence that says what to do; empty
 // when it can be opened (it is closed again at once).
 std::string open_problem(const std::string &port_name, const Mapping &m);
 
-// Serial devices present on the machine.
-std::vector<std::string> serial_devices();
+// Serial devices present on the machine, with what the system calls them
+// where it tells ("" otherwise).
+struct SerialDevice {
+  std::string path;
+  std::string description;
+};
+std::vector<SerialDevice> serial_devices();
+
+// Which COM port the primary port is (after FINDHARD); 0 when unknown.
+int port_of_primary();
 
 std::string describe(const std::vector<Holder> &holders);
+
+// Ctrl-C and the system's requests to end (SIGINT and SIGTERM; on Windows
+// the console's control events: Ctrl-C, Ctrl-Break, closing the window,
+// logging off, shutting down) set g_interrupted once catch_interrupts() ran.
+void catch_interrupts();
+// For a server: the ending requests are only noted (no thread is disturbed
+// by them), and wait_for_end() returns when one came: kExitInterrupted for
+// Ctrl-C, 0 for the others.
+void prepare_wait_for_end();
+int wait_for_end();
+
+bool terminal(); // standard output is a terminal
+double now_ms(); // the monotonic clock
+// Sleeps until the monotonic time `ms`; false when interrupted.
+bool sleep_until(double ms);
+
+// Writes `text` to `path` completely or not at all, as the library replaces
+// files. False with errno set when it could not.
+bool write_file(const std::string &path, const std::string &text);
+// A new private directory for temporary files; "" with `error` set when
+// none could be made. remove_directory removes it with the named files.
+std::string make_temporary_directory(std::string &error);
+void remove_directory(const std::string &dir, const std::vector<std::string> &files);
+
+// Bytes from the system's random source; false when it failed.
+bool random_bytes(unsigned char *out, size_t n);
+// The machine's own address for printed links (an address of an interface
+// that is up, else the host name).
+std::string own_address();
+// The listening socket's options: the address may be taken again at once
+// after the program ended (but not by another program while it runs), and
+// each connection's send buffer has `send_buffer` bytes.
+void listening_socket_options(std::uintptr_t socket, int send_buffer);
+
+// monitor's terminal: bytes from the port opened in slot 0 (handle `handle`)
+// to standard output, keys or standard input to the port, until Ctrl-] on a
+// terminal, Ctrl-C, or the end of the input (and 300 ms of quiet). False
+// when the port went away.
+bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::string &banner);
+
+// The tavio32 command was started by a double-click, with a console of its
+// own (nobody else uses it); tavio32.cpp then serves and opens the page.
+bool started_from_explorer();
+void open_in_browser(const std::string &url);
 
 } // namespace tavio::cli

@@ -4,44 +4,43 @@
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "cli_common.h"
 #include "cli_system.h"
 #include "commands/commands.h"
-#include "tavio32.h"
-
-namespace {
 
 using namespace tavio::cli;
 
-// The library refuses a second process by ending it with a bare message
-// before main runs; the command asks first and says who holds it. This runs
-// before any shared library's initialisers (so before the library's lock).
-void check_library_lock(int, char **, char **) {
-  bool held = false;
-  Holder h = library_holder(&held);
-  if (!held) return;
-  std::string who = h.pid ? "process " + std::to_string(h.pid) + " (" + h.name + ")" : "another process";
-  std::fprintf(stderr,
-               "tavio32: %s is using the tavio32 library, and only one program at a time can: "
-               "end it and try again\n",
-               who.c_str());
-  std::fflush(stderr);
-  ::_exit(1);
-}
-__attribute__((section(".preinit_array"), used)) void (*const g_check_lock)(int, char **, char **) =
-    check_library_lock;
-
-} // namespace
+static int run(CLI::App &app, int argc, char **argv);
 
 int main(int argc, char **argv) {
-  tavio32_set_message_handler(quiet_messages);
-  CLI::App app{"tavio32: measurement interfaces and serial ports from the command line.\n"
-               "Ports COM1..COM9 are /dev/ttyS0..8 unless TAVIO32_COMn=PATH says otherwise."};
+  CLI::App app{std::string("tavio32: measurement interfaces and serial ports from the command line.\n") +
+               port_naming()};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Help for every subcommand");
+  app.allow_windows_style_options(false); // the same options everywhere; /path is a path
+  // Double-clicked (Windows): the browser view of the interface detection
+  // finds, in the browser, until the window is closed.
+  const bool double_clicked = argc == 1 && started_from_explorer();
+  char serve[] = "serve", detect[] = "--detect", open[] = "--open";
+  char *clicked[] = {argc > 0 ? argv[0] : serve, serve, detect, open, nullptr};
+  if (double_clicked) {
+    argc = 4;
+    argv = clicked;
+    std::printf("tavio32: the browser view of the interface found (the simulation if none answers).\n"
+                "Closing this window ends it.\n\n");
+    std::fflush(stdout);
+  }
+  const int status = run(app, argc, argv);
+  if (double_clicked && status != 0 && status != kExitInterrupted) {
+    std::printf("\nPress Enter to close this window.\n");
+    std::fflush(stdout);
+    std::getchar();
+  }
+  return status;
+}
 
+int run(CLI::App &app, int argc, char **argv) {
   const Subcommand subcommands[] = {add_ports(app),  add_detect(app), add_version(app), add_read(app),  add_write(app),
                                     add_record(app), add_table(app),  add_monitor(app), add_serve(app)};
   try {
@@ -51,6 +50,8 @@ int main(int argc, char **argv) {
     return rc == 0 ? 0 : kExitUsage;
   }
   try {
+    // The library is loaded at a subcommand's first call into it (library.h):
+    // help and argument errors need none.
     for (const Subcommand &s : subcommands)
       if (s.app->parsed()) return s.run();
   } catch (const Failure &f) {

@@ -10,6 +10,13 @@ import time
 
 SIM = os.environ.get("TAVIO32_SIM", "tavio32-sim")
 CLI = os.environ.get("TAVIO32_CLI", "tavio32")
+# tavio32.exe under Wine (tests/win/wine_cli.sh): COMn keeps its Windows name.
+WINE = bool(os.environ.get("TAVIO32_EXE"))
+
+
+def device_of(path, port):
+    """What the command names as the device of COM`port` mapped to `path`."""
+    return "COM%d" % port if WINE else path
 
 
 class Sim:

@@ -10,7 +10,7 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from emulators import CLI, Sim, TempDir, clean_environment, end, hold_device_in_child, hold_library_in_child
+from emulators import CLI, Sim, TempDir, clean_environment, device_of, end, hold_device_in_child, hold_library_in_child
 
 SVG = "{http://www.w3.org/2000/svg}"
 
@@ -69,7 +69,7 @@ class Ports(WithDevices):
         r = run(["ports"], env=env)
         self.assertEqual(r.returncode, 0)
         lines = {l.split()[0]: l for l in r.stdout.decode().splitlines() if l.strip().startswith("COM")}
-        self.assertIn(s.path, lines["COM3"])
+        self.assertIn(device_of(s.path, 3), lines["COM3"])
         self.assertIn("can be opened", lines["COM3"])
         self.assertIn("no device", lines["COM4"])
         self.assertIn("missing", lines["COM5"])
@@ -82,7 +82,7 @@ class Detect(WithDevices):
         s = self.sim("sios")
         r = run(["detect"], env=clean_environment(COM3=s.path))
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(r.stdout.decode().strip(), "Sios on COM3 (%s)" % s.path)
+        self.assertEqual(r.stdout.decode().strip(), "Sios on COM3 (%s)" % device_of(s.path, 3))
 
     def test_nothing_found_says_simulation_and_fails(self):
         r = run(["detect"])
@@ -327,6 +327,20 @@ class OneProcess(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"process %d" % holder.pid, r.stderr)
         self.assertEqual(run(["version"]).returncode, 0)
+
+    def test_help_and_usage_errors_work_while_the_library_is_held(self):
+        holder = hold_library_in_child()
+        try:
+            helps = [run(a) for a in (["--help"], ["--help-all"], ["serve", "--help"], ["record", "--help"])]
+            bad = [run(a) for a in (["read", "--bogus"], ["frobnicate"], ["read", "--channels", "7", "--count", "1"])]
+        finally:
+            end(holder)
+        for r in helps:
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertIn(b"Usage", r.stdout)
+        for r in bad:
+            self.assertEqual(r.returncode, 2, r.stderr)
+            self.assertNotIn(b"using the tavio32 library", r.stderr)
 
 
 if __name__ == "__main__":

@@ -8,7 +8,7 @@ import subprocess
 import time
 import unittest
 
-from emulators import CLI, Sim, TempDir, clean_environment
+from emulators import CLI, WINE, Sim, TempDir, clean_environment, device_of
 from serving import Server
 
 SANITIZED = bool(os.environ.get("TAVIO32_SANITIZED"))  # slower, all of it
@@ -147,7 +147,7 @@ class Sampling(WithSios):
     def test_samples_reach_every_client_in_order_complete_and_on_time(self):
         s = self.serve("--every", "20")
         st = s.wait_state("live")
-        self.assertEqual((st["interface"], st["port"], st["device"], st["code"]), ("sios", 3, self.sim.path, 4))
+        self.assertEqual((st["interface"], st["port"], st["device"], st["code"]), ("sios", 3, device_of(self.sim.path, 3), 4))
         self.assertEqual(st["channels"], [1, 2, 3, 4])
         a, b = s.events(), s.events()
         a.next("state"), b.next("state")
@@ -304,7 +304,8 @@ class Faults(WithSios):
         ev.close()
 
     def test_signals_end_it_within_a_second_and_free_the_port(self):
-        for sig, status in [(signal.SIGINT, 130), (signal.SIGTERM, 0)]:
+        # (Wine ends a program on SIGTERM without a console event to it.)
+        for sig, status in [(signal.SIGINT, 130)] + ([] if WINE else [(signal.SIGTERM, 0)]):
             s = self.serve()
             s.wait_state("live")
             ev = s.events()

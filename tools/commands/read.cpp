@@ -43,7 +43,7 @@ int cmd_read(ReadOptions o, bool channels_given) {
 
   FILE *csv = nullptr;
   if (!o.csv.empty()) {
-    csv = std::fopen(o.csv.c_str(), "w");
+    csv = std::fopen(o.csv.c_str(), "wb"); // the same bytes on every system
     if (!csv) fail("cannot write " + o.csv + ": " + std::strerror(errno));
   }
   const bool live = terminal();

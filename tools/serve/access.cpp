@@ -4,19 +4,14 @@
 #include <nlohmann/json.hpp>
 #include <cstdio>
 #include <stdexcept>
-#include <sys/random.h>
+
+#include "cli_system.h"
 
 namespace tavio::serve {
 
 std::string random_token() {
   unsigned char bytes[24];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::runtime_error("the system's random source failed");
-    got += size_t(n);
-  }
+  if (!cli::random_bytes(bytes, sizeof bytes)) throw std::runtime_error("the system's random source failed");
   std::string s;
   char hex[3];
   for (unsigned char b : bytes) {

@@ -302,6 +302,8 @@ void Device::record_now() {
   const int32_t got = BLOCKEIN(buffer.data(), plan.blocks);
   tavio32_set_readout_progress(nullptr, nullptr);
   if (stopping()) return;
+  // (A library without progress reports, TAVIO32.DLL: the end at least.)
+  if (got >= 0 && (expected == 0 || read != expected)) progress("reading", std::max(got, 1), std::max(got, 1));
   if (got < 0) {
     const std::string message = "the " + std::string(i.title) + " on " + cli::com(port_) +
                                 " fell silent during the readout (" + std::to_string(read) + " of " +

@@ -1,25 +1,21 @@
 // tavio32 serve: the browser view. A web server for the page in web/ and
 // the HTTP API (api.cpp), with tokens and host checks (access.cpp), in
 // front of the device thread (device.cpp) that alone calls the library.
-#include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <httplib.h>
-#include <ifaddrs.h>
 #include <memory>
-#include <net/if.h>
-#include <sys/socket.h>
-#include <netinet/in.h>
 #include <thread>
-#include <unistd.h>
 
 #include "access.h"
 #include "api.h"
 #include "cli_common.h"
+#include "cli_system.h"
 #include "commands/commands.h"
 #include "device.h"
+#include "library.h"
 #include "stream.h"
 
 namespace tavio::cli {
@@ -39,35 +35,13 @@ struct ServeOptions {
   std::vector<int> channels{1, 2, 3, 4};
   double every = 20;
   std::string listen = "127.0.0.1:8032";
+  bool open = false;
 };
 
 bool is_loopback(const std::string &host) {
   in_addr a4{};
   if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
   return host == "::1";
-}
-
-// The machine's own address for the printed links when listening on all
-// addresses: the first IPv4 address of an interface that is up.
-std::string own_address() {
-  ifaddrs *list = nullptr;
-  std::string found;
-  if (::getifaddrs(&list) == 0) {
-    for (ifaddrs *i = list; i && found.empty(); i = i->ifa_next) {
-      if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
-        continue;
-      char s[INET_ADDRSTRLEN];
-      ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, s, sizeof s);
-      found = s;
-    }
-    ::freeifaddrs(list);
-  }
-  if (found.empty()) {
-    char name[256] = "";
-    ::gethostname(name, sizeof name - 1);
-    found = name;
-  }
-  return found;
 }
 
 int cmd_serve(const ServeOptions &o) {
@@ -102,15 +76,10 @@ int cmd_serve(const ServeOptions &o) {
     selection.kind = Selection::Detect;
   }
 
-  // Signals go to this thread alone (sigwait below); a closed connection
-  // is an error to the writer, not a signal.
-  sigset_t ending;
-  sigemptyset(&ending);
-  sigaddset(&ending, SIGINT);
-  sigaddset(&ending, SIGTERM);
-  ::pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  // Ctrl-C and the like only noted from here on (wait_for_end below).
+  prepare_wait_for_end();
 
+  load_library(); // here, not in the device thread
   const bool loopback = is_loopback(host);
   Stream stream;
   Device device(selection, o.channels, o.every, stream);
@@ -125,11 +94,7 @@ int cmd_serve(const ServeOptions &o) {
   // A fixed send buffer per connection (accepted sockets inherit it): a
   // browser that stops reading blocks its own writes soon, and is dropped
   // after the write time-out, instead of the kernel queueing megabytes.
-  server.set_socket_options([](socket_t fd) {
-    int yes = 1, bytes = 64 * 1024;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-  });
+  server.set_socket_options([](socket_t fd) { listening_socket_options(fd, 64 * 1024); });
   Api api(device, stream, access);
   api.install(server);
 
@@ -148,17 +113,15 @@ int cmd_serve(const ServeOptions &o) {
   std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
   std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
+  if (o.open) open_in_browser(base + "?token=" + access.control_token());
 
-  int sig = 0;
-  while (::sigwait(&ending, &sig) != 0) {
-  }
-  const int status = sig == SIGINT ? kExitInterrupted : 0;
+  const int status = wait_for_end();
   // Whatever hangs (a library call that takes its time, a stuck
   // connection), the process ends in time; the kernel closes the port then.
   std::thread([status] {
     std::this_thread::sleep_for(std::chrono::milliseconds(kEndWithinMs));
     std::fflush(stdout);
-    ::_exit(status);
+    std::_Exit(status);
   }).detach();
   device.stop(); // closes the port
   stream.close();
@@ -179,6 +142,7 @@ Subcommand add_serve(CLI::App &app) {
   serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->add_flag("--open", o->open, "Open the control address in the default browser");
   serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
                 "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
   return {serve, [o] { return cmd_serve(*o); }};

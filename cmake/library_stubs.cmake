@@ -1,0 +1,52 @@
+# Writes OUT: one forwarding function for every export declared in HEADER
+# (include/tavio32.h). The tavio32 command links these instead of the
+# library, so that it loads the library only when a subcommand first calls
+# it (tools/library.cpp): help and argument errors work while another
+# program holds the library. Each function asks once for the export's
+# address and calls it; the exports without TAVIO32_CALL (the Linux extras,
+# which TAVIO32.DLL lacks) do nothing where the library has none.
+file(STRINGS "${HEADER}" lines REGEX "^TAVIO32_API ")
+set(out "// Made by cmake/library_stubs.cmake from include/tavio32.h: do not edit.\n")
+string(APPEND out "#include \"library.h\"\n#include \"tavio32.h\"\n\nextern \"C\" {\n")
+set(count 0)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^TAVIO32_API ([^(]+) TAVIO32_CALL ([A-Za-z_][A-Za-z_0-9]*)\\(([^)]*)\\);")
+    set(call "TAVIO32_CALL ")
+  elseif(line MATCHES "^TAVIO32_API ([^(]+) ([A-Za-z_][A-Za-z_0-9]*)\\(([^)]*)\\);")
+    set(call "")
+  else()
+    message(FATAL_ERROR "library_stubs: cannot read the declaration: ${line}")
+  endif()
+  set(ret "${CMAKE_MATCH_1}")
+  set(name "${CMAKE_MATCH_2}")
+  set(params "${CMAKE_MATCH_3}")
+  set(args "")
+  if(NOT params STREQUAL "void")
+    string(REPLACE "," ";" plist "${params}")
+    foreach(p IN LISTS plist)
+      string(REGEX MATCH "[A-Za-z_][A-Za-z_0-9]*$" a "${p}")
+      list(APPEND args "${a}")
+    endforeach()
+  endif()
+  list(JOIN args ", " args)
+  if(call)
+    set(required true)
+  else()
+    set(required false)
+  endif()
+  string(APPEND out "${ret} ${call}${name}(${params}) {\n"
+    "  using F = ${ret}(${call}*)(${params});\n"
+    "  static const F f = reinterpret_cast<F>(tavio::cli::library_function(\"${name}\", ${required}));\n")
+  if(required)
+    string(APPEND out "  return f(${args});\n}\n")
+  elseif(ret STREQUAL "void")
+    string(APPEND out "  if (f) f(${args});\n}\n")
+  else()
+    string(APPEND out "  return f ? f(${args}) : ${ret}();\n}\n")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+string(APPEND out "}\n")
+file(WRITE "${OUT}.tmp" "${out}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")
