@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "addresses.h"
 #include "assets.h"
 #include "cli_common.h"
 
@@ -66,7 +67,23 @@ void Api::status(const Request &req, Response &res) {
   s["control"] = access_.role(req) == Role::Control;
   s["t_ms"] = device_.clock_ms();
   s["watchers"] = streams_.load();
+  if (s["control"] == true) {
+    s["listening"] = listening();
+    s["watch_token"] = access_.watch_token(); // for the watch address the control page hands out
+  }
   reply(res, 200, s);
+}
+
+// The addresses the server listens on: on all of them, the machine's own
+// as they are now (a laptop joins and leaves networks while it serves).
+json Api::listening() const {
+  const bool all = listen_host_ == "0.0.0.0" || listen_host_ == "::";
+  json addresses = json::array();
+  const std::vector<LocalAddress> own = local_addresses();
+  for (const LocalAddress &a : own)
+    if (all || a.address == listen_host_) addresses.push_back({{"address", a.address}, {"interface", a.interface}});
+  if (!all && addresses.empty()) addresses.push_back({{"address", listen_host_}, {"interface", ""}});
+  return {{"host", listen_host_}, {"port", listen_port_}, {"all", all}, {"addresses", addresses}};
 }
 
 void Api::events(const Request &req, Response &res) {

@@ -7,15 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <httplib.h>
-#include <ifaddrs.h>
 #include <memory>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
 #include <thread>
 #include <unistd.h>
 
 #include "access.h"
+#include "addresses.h"
 #include "api.h"
 #include "cli_common.h"
 #include "commands/commands.h"
@@ -47,27 +46,20 @@ bool is_loopback(const std::string &host) {
   return host == "::1";
 }
 
-// The machine's own address for the printed links when listening on all
-// addresses: the first IPv4 address of an interface that is up.
-std::string own_address() {
-  ifaddrs *list = nullptr;
-  std::string found;
-  if (::getifaddrs(&list) == 0) {
-    for (ifaddrs *i = list; i && found.empty(); i = i->ifa_next) {
-      if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) || (i->ifa_flags & IFF_LOOPBACK))
-        continue;
-      char s[INET_ADDRSTRLEN];
-      ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in *>(i->ifa_addr)->sin_addr, s, sizeof s);
-      found = s;
-    }
-    ::freeifaddrs(list);
+// The links to print: listening on all addresses, one per address of the
+// machine, named by its interface; with none (no network), the machine's name.
+std::vector<LocalAddress> shown_addresses(const std::string &host) {
+  const bool all = host == "0.0.0.0" || host == "::";
+  std::vector<LocalAddress> own = local_addresses();
+  if (!all) {
+    for (const LocalAddress &a : own)
+      if (a.address == host) return {a};
+    return {{"", host}};
   }
-  if (found.empty()) {
-    char name[256] = "";
-    ::gethostname(name, sizeof name - 1);
-    found = name;
-  }
-  return found;
+  if (!own.empty()) return own;
+  char name[256] = "";
+  ::gethostname(name, sizeof name - 1);
+  return {{"", name}};
 }
 
 int cmd_serve(const ServeOptions &o) {
@@ -138,14 +130,19 @@ int cmd_serve(const ServeOptions &o) {
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
+  api.set_listening(host, bound);
   device.start();
   std::thread listener([&server] { server.listen_after_bind(); });
 
-  const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
-  const std::string base =
-      "http://" + (shown.find(':') != std::string::npos ? "[" + shown + "]" : shown) + ":" + std::to_string(bound) + "/";
-  std::printf("control: %s?token=%s\n", base.c_str(), access.control_token().c_str());
-  std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
+  // The control address once, then a watch address for each network.
+  const auto base = [bound](const std::string &a) {
+    return "http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(bound) + "/";
+  };
+  const std::vector<LocalAddress> shown = shown_addresses(host);
+  std::printf("control: %s?token=%s\n", base(shown[0].address).c_str(), access.control_token().c_str());
+  for (const LocalAddress &a : shown)
+    std::printf("watch:   %s?watch=%s%s\n", base(a.address).c_str(), access.watch_token().c_str(),
+                a.interface.empty() ? "" : ("  (" + a.interface + ")").c_str());
   std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
 
