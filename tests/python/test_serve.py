@@ -1,10 +1,12 @@
 """`tavio32 serve` through its HTTP API (urllib), against the simulation and
 against an emulated Sios served by tavio32-sim."""
+import json
 import os
 import re
 import signal
 import socket
 import subprocess
+import sys
 import time
 import unittest
 
@@ -122,6 +124,68 @@ class Classroom(unittest.TestCase):
             self.assertEqual(evil.status, 403)
         finally:
             s.kill()
+
+
+class TwoNetworks(unittest.TestCase):
+    """A laptop on two networks: two veth pairs in a network namespace of the
+    test's own, with documentation addresses (nothing is sent to them)."""
+    SETUP = ("ip link set lo up && ip link add eth0 type veth peer name eth0p && "
+             "ip link add wlan0 type veth peer name wlan0p && ip addr add 203.0.113.7/24 dev eth0 && "
+             "ip addr add 198.51.100.9/24 dev wlan0 && for l in eth0 eth0p wlan0 wlan0p; do ip link set $l up; done")
+    ROOT = os.geteuid() == 0
+
+    def setUp(self):
+        self.unshare = ["unshare", "-n"] if self.ROOT else ["unshare", "-rn"]
+        made = subprocess.run(self.unshare + ["sh", "-c", self.SETUP], capture_output=True, text=True)
+        if made.returncode:
+            self.skipTest("no network namespace with veth pairs here: " + made.stderr.strip())
+
+    def serve(self, listen):
+        s = Server(["--simulate"], clean_environment(), listen=listen,
+                   wrap=self.unshare + ["sh", "-c", self.SETUP + ' && exec "$@"', "sh"])
+        self.addCleanup(s.kill)
+        return s
+
+    def fetch(self, s, url, token=None):
+        """GET `url` from inside the server's namespace: (status, body)."""
+        code = ("import sys, urllib.request as u, urllib.error as e\n"
+                "h = {'Authorization': 'Bearer ' + sys.argv[2]} if len(sys.argv) > 2 else {}\n"
+                "try:\n r = u.urlopen(u.Request(sys.argv[1], headers=h), timeout=10); print(r.status); "
+                "print(r.read().decode())\n"
+                "except e.HTTPError as x: print(x.code); print(x.read().decode())")
+        enter = ["nsenter", "-t", str(s.proc.pid), "-n"] + ([] if self.ROOT else ["-U", "--preserve-credentials"])
+        out = subprocess.run(enter + [sys.executable, "-c", code, url] + ([token] if token else []),
+                             capture_output=True, text=True, timeout=30)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        status, _, body = out.stdout.partition("\n")
+        return int(status), body
+
+    def test_a_watch_address_for_each_network_and_the_status_names_them(self):
+        s = self.serve("0.0.0.0:0")
+        port, token = s.port, s.watch
+        self.assertEqual(s.control_url, "http://203.0.113.7:%d/?token=%s" % (port, s.token))
+        self.assertEqual(s.watch_urls, [("http://203.0.113.7:%d/?watch=%s" % (port, token), "eth0"),
+                                        ("http://198.51.100.9:%d/?watch=%s" % (port, token), "wlan0")])
+        # Each watch address works; the control token's status names them all.
+        for url, _ in s.watch_urls:
+            status, page = self.fetch(s, url)
+            self.assertEqual(status, 200)
+            self.assertIn("<title>tavio32</title>", page)
+        status, body = self.fetch(s, "http://198.51.100.9:%d/api/status" % port, s.token)
+        listening = json.loads(body)["listening"]
+        self.assertEqual((listening["all"], listening["port"]), (True, port))
+        self.assertEqual(listening["addresses"], [{"address": "203.0.113.7", "interface": "eth0"},
+                                                  {"address": "198.51.100.9", "interface": "wlan0"}])
+        self.assertEqual(json.loads(body)["watch_token"], token)
+        # Watchers are not told where else it listens, nor the tokens.
+        watched = json.loads(self.fetch(s, "http://203.0.113.7:%d/api/status" % port, token)[1])
+        self.assertNotIn("listening", watched)
+        self.assertNotIn("watch_token", watched)
+        s.kill()
+        # Listening on one address: that one.
+        s = self.serve("198.51.100.9:0")
+        self.assertEqual(s.watch_urls, [("http://198.51.100.9:%d/?watch=%s" % (s.port, s.watch), "wlan0")])
+        self.assertEqual(self.fetch(s, s.watch_url)[0], 200)
 
 
 class WithSios(unittest.TestCase):
