@@ -18,6 +18,7 @@ else()
   set(uplot_dist ${web_bin}/node_modules/uplot/dist)
   set(uplot_stamp ${web_bin}/npm-ci.stamp)
   add_custom_command(OUTPUT ${uplot_stamp} ${uplot_dist}/uPlot.iife.min.js ${uplot_dist}/uPlot.min.css
+    ${web_bin}/node_modules/qrcode-generator/dist/qrcode.js
     COMMAND ${CMAKE_COMMAND} -E copy ${web_src}/package.json ${web_src}/package-lock.json ${web_bin}
     COMMAND ${TAVIO32_NPM} ci --ignore-scripts --no-audit --no-fund --loglevel=error
     COMMAND ${CMAKE_COMMAND} -E touch ${uplot_stamp}
@@ -32,9 +33,11 @@ file(WRITE ${web_list} "/index.html html ${web_src}/index.html
 /style.css css ${web_src}/style.css
 /uPlot.min.js js ${uplot_dist}/uPlot.iife.min.js
 /uPlot.min.css css ${uplot_dist}/uPlot.min.css
+/qrcode.js js ${web_bin}/node_modules/qrcode-generator/dist/qrcode.js
 ")
 set(web_files ${web_src}/index.html ${web_src}/app.js ${web_src}/style.css
-  ${uplot_dist}/uPlot.iife.min.js ${uplot_dist}/uPlot.min.css)
+  ${uplot_dist}/uPlot.iife.min.js ${uplot_dist}/uPlot.min.css
+  ${web_bin}/node_modules/qrcode-generator/dist/qrcode.js)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/web_assets.cpp
   COMMAND ${CMAKE_COMMAND} -DOUT=${PROJECT_BINARY_DIR}/web_assets.cpp -DLIST=${web_list}
     -P ${PROJECT_SOURCE_DIR}/cmake/embed.cmake

@@ -242,7 +242,13 @@ void Api::page(const Request &req, Response &res) {
   const std::string cookie = access_.cookie_for(req);
   if (!cookie.empty()) res.set_header("Set-Cookie", cookie);
   res.set_header("Cache-Control", "no-cache");
-  res.set_content(reinterpret_cast<const char *>(a->data), a->size, a->type);
+  std::string body(reinterpret_cast<const char *>(a->data), a->size);
+  // A watcher's page is without the teacher's parts from its first paint on.
+  if (a->path == std::string("/index.html") && access_.role(req) != Role::Control) {
+    const size_t at = body.find("<body>");
+    if (at != std::string::npos) body.replace(at, 6, "<body class=\"watch\">");
+  }
+  res.set_content(body, a->type);
 }
 
 void Api::install(httplib::Server &svr) {
