@@ -31,6 +31,7 @@ test_packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # the Windows DLL
   wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
   chromium chromium-driver python3-selenium            # the browser page's test
+  zbar-tools iproute2                                  # its QR code read back; serve's addresses on two networks
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 # Optional: the 32-bit DLL's Wine tests (needs the i386 architecture).
