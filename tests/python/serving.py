@@ -115,9 +115,7 @@ def die_with_parent():
 
 
 class Server:
-    """tavio32 serve with `args`, listening on a free loopback port (run
-    through the command `wrap` when given). .watch_urls: each watch address
-    printed, with its interface's name or None."""
+    """tavio32 serve with `args` (through the command `wrap`), listening on a free loopback port."""
 
     def __init__(self, args, env, listen="127.0.0.1:0", wrap=()):
         self.proc = subprocess.Popen(list(wrap) + [CLI, "serve", "--listen", listen] + list(args), env=env,
