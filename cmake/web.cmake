@@ -132,7 +132,8 @@ set(web_assets
   "/app.js js ${web_src}/app.js"
   "/style.css css ${web_src}/style.css"
   "/uPlot.min.js js ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.iife.min.js"
-  "/uPlot.min.css css ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.min.css")
+  "/uPlot.min.css css ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.min.css"
+  "/qrcode.js js ${TAVIO32_WEB_LIB_qrcode_generator}/dist/qrcode.js")
 set(web_list ${web_bin}/assets.list)
 set(web_files)
 set(web_list_text)

@@ -41,6 +41,7 @@ test_packages=(
   g++-mingw-w64-i686-posix                             # the 32-bit tavio32.exe (std::thread)
   wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
   chromium chromium-driver python3-selenium            # the browser page's test
+  zbar-tools iproute2                                  # its QR code read back; serve's addresses on two networks
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 package_packages=(git                                 # the commit's time, for identical files every build

@@ -106,6 +106,8 @@
 
   function chartSize(el, h) {
     const w = Math.max(200, el.clientWidth);
+    // The live chart fills the room style.css keeps for it before it exists.
+    if (el.id === 'chart') return { width: w, height: Math.max(h, el.clientHeight) };
     return { width: w, height: Math.max(h, Math.min(480, Math.round(window.innerHeight * 0.45), Math.round(w * 0.7))) };
   }
   function seriesFor(list) {
@@ -113,19 +115,23 @@
       label: label(c), stroke: COLOURS[i % COLOURS.length], width: 2, points: { show: false },
       value: (u, v) => fmt(v) })));
   }
+  // The chart is made with its first data (draw), so that it appears with
+  // its axes in place instead of growing them; the value axis keeps its width.
   function makePlot() {
+    $('chart').textContent = '';
+    plot = t.chart = null;
+    makeLegend();
+  }
+  function newPlot(data) {
     const el = $('chart');
-    el.textContent = '';
     const opts = Object.assign(chartSize(el, 240), {
       scales: { x: { time: false } },
       series: seriesFor(channels),
       legend: { show: false },
       cursor: { drag: { x: false, y: false } },
-      axes: [{ label: 'time [s]', labelSize: 20 }, { label: 'value', labelSize: 20 }],
+      axes: [{ label: 'time [s]', labelSize: 20 }, { label: 'value', labelSize: 20, size: 72 }],
     });
-    plot = new uPlot(opts, [[]].concat(channels.map(() => [])), el);
-    t.chart = plot;
-    makeLegend();
+    plot = t.chart = new uPlot(opts, data, el);
   }
   function makeLegend() {
     const el = $('legend');
@@ -174,12 +180,13 @@
   }
   function draw() {
     requestAnimationFrame(draw);
-    if (!dirty || paused || !plot || !xs.length) return;
+    if (!dirty || paused || !xs.length) return;
     dirty = false;
     const end = xs[xs.length - 1], start = end - windowS;
     let i = xs.length - 1;
     while (i > 0 && xs[i - 1] >= start) i--;
     const data = [xs.slice(i)].concat(channels.map((c) => raw[c].slice(i).map((v) => calibrate(c, v))));
+    if (!plot) newPlot(data);
     plot.batch(() => {
       plot.setData(data, false);
       plot.setScale('x', { min: Math.max(start, xs[0] - 0.001), max: end });
@@ -285,7 +292,6 @@
     if (s.dout != null) switches().forEach((sw) => { sw.checked = ((s.dout >> +sw.dataset.bit) & 1) === 1; });
     const busy = s.state !== 'live';
     document.querySelectorAll('#io input').forEach((i) => { i.disabled = !control || busy; });
-    $('watch-note').hidden = control;
   }
 
   // --- calibration table ----------------------------------------------------
@@ -428,6 +434,74 @@
     try { applyStatus(await api('/api/select', body)); } catch (err) { banner(err.message); }
   };
 
+  // --- the watch address for the class: a QR code on the control view -------
+  // The code is drawn here, by qrcode-generator (qrcode.js, from the server
+  // like everything else), which only the control view loads.
+  let joinChoices = [], qrLibrary = null;
+  function loopbackHost(h) { return /^127\./.test(h) || h === '::1' || h === 'localhost'; }
+  function watchAddresses(s) {
+    const l = s.listening, here = location.hostname.replace(/^\[|\]$/g, '');
+    const list = l.addresses.filter((a) => !loopbackHost(a.address));
+    // The address this page came through first, when a phone can use it too.
+    if (!loopbackHost(here)) {
+      const i = list.findIndex((a) => a.address === here);
+      list.unshift(i >= 0 ? list.splice(i, 1)[0] : { address: here, interface: '' });
+    }
+    if (!list.length) list.push({ address: here, interface: '' });
+    return list.map((a) => ({ name: a.interface, address: a.address,
+      url: 'http://' + (a.address.includes(':') ? '[' + a.address + ']' : a.address) + ':' + l.port +
+           '/?watch=' + s.watch_token }));
+  }
+  function showJoin(s) {
+    if (!control || !s.listening || !s.watch_token) return;
+    const choices = watchAddresses(s), pick = $('join-network');
+    if (choices.map((c) => c.url).join(' ') === joinChoices.map((c) => c.url).join(' ')) return;
+    joinChoices = choices;
+    pick.textContent = '';
+    choices.forEach((c, i) => {
+      const o = document.createElement('option');
+      o.value = i; o.textContent = (c.name ? c.name + ': ' : '') + c.address;
+      pick.appendChild(o);
+    });
+    pick.hidden = choices.length < 2;
+    drawJoin(choices[0]);
+  }
+  function loadQrLibrary() {
+    if (!qrLibrary) qrLibrary = new Promise((ok, fail) => {
+      const script = document.createElement('script');
+      script.src = 'qrcode.js';
+      script.onload = () => ok(window.qrcode);
+      script.onerror = () => { qrLibrary = null; fail(new Error('the QR code library did not load: reload the page')); };
+      document.head.appendChild(script);
+    });
+    return qrLibrary;
+  }
+  async function drawJoin(c) {
+    $('join-address').textContent = c.url + (loopbackHost(c.address) ?
+      ' (this machine only: for a class, start tavio32 serve with --listen 0.0.0.0:8032)' : '');
+    let q;
+    try {
+      q = (await loadQrLibrary())(0, 'M');
+      q.addData(c.url);
+      q.make();
+    } catch (e) { banner(e.message); return; }
+    // One square per dark module, with the quiet zone of four around.
+    const n = q.getModuleCount(), size = n + 8, NS = 'http://www.w3.org/2000/svg';
+    let d = '';
+    for (let r = 0; r < n; r++) {
+      for (let k = 0; k < n; k++) if (q.isDark(r, k)) d += 'M' + (k + 4) + ' ' + (r + 4) + 'h1v1h-1z';
+    }
+    const svg = document.createElementNS(NS, 'svg'), path = document.createElementNS(NS, 'path');
+    svg.setAttribute('viewBox', '0 0 ' + size + ' ' + size);
+    svg.setAttribute('shape-rendering', 'crispEdges');
+    path.setAttribute('d', d);
+    svg.appendChild(path);
+    $('join-code').replaceChildren(svg);
+  }
+  $('join-network').onchange = () => drawJoin(joinChoices[+$('join-network').value]);
+  $('join-close').onclick = () => { $('join').hidden = true; $('join-open').hidden = false; };
+  $('join-open').onclick = () => { $('join').hidden = false; $('join-open').hidden = true; };
+
   // --- state and connection ---------------------------------------------------
   function applyStatus(s) {
     if (s.control !== undefined) control = s.control;
@@ -437,6 +511,7 @@
     setChannels(s.channels);
     showHeader();
     showOutputs(s);
+    showJoin(s);
     duration();
     if (s.state === 'error') banner(s.error, true);
     else if (before && before.state === 'error') banner('', false);

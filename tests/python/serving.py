@@ -115,18 +115,22 @@ def die_with_parent():
 
 
 class Server:
-    """tavio32 serve with `args`, listening on a free loopback port."""
+    """tavio32 serve with `args` (through the command `wrap`), listening on a free loopback port."""
 
-    def __init__(self, args, env, listen="127.0.0.1:0"):
-        self.proc = subprocess.Popen([CLI, "serve", "--listen", listen] + list(args), env=env,
+    def __init__(self, args, env, listen="127.0.0.1:0", wrap=()):
+        self.proc = subprocess.Popen(list(wrap) + [CLI, "serve", "--listen", listen] + list(args), env=env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                      preexec_fn=die_with_parent)
         control = self.proc.stdout.readline().split()
-        watch = self.proc.stdout.readline().split()
-        if len(control) != 2 or control[0] != "control:" or watch[0] != "watch:":
+        self.watch_urls = []
+        line = self.proc.stdout.readline().split()
+        while line and line[0] == "watch:":
+            self.watch_urls.append((line[1], line[2].strip("()") if len(line) > 2 else None))
+            line = self.proc.stdout.readline().split()
+        if len(control) != 2 or control[0] != "control:" or not self.watch_urls:
             self.proc.kill()
             raise RuntimeError("tavio32 serve did not start: %r %s" % (control, self.proc.stderr.read()))
-        self.control_url, self.watch_url = control[1], watch[1]
+        self.control_url, self.watch_url = control[1], self.watch_urls[0][0]
         u = urllib.parse.urlsplit(self.control_url)
         self.base = "%s://%s" % (u.scheme, u.netloc)
         self.port = u.port

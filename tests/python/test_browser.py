@@ -5,6 +5,7 @@ $TAVIO32_ARTIFACTS (default: the current directory)."""
 import json
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -31,6 +32,7 @@ if not MISSING and not CHROMIUM:
     MISSING = "chromium is not installed"
 if not MISSING and not DRIVER:
     MISSING = "chromium-driver is not installed"
+ZBARIMG = shutil.which("zbarimg")
 ARTIFACTS = os.environ.get("TAVIO32_ARTIFACTS", os.getcwd())
 
 
@@ -72,6 +74,47 @@ class Page(unittest.TestCase):
 
     def js(self, script):
         return self.driver.execute_script("return " + script)
+
+    def layout_shift(self, url, width, height):
+        """The layout shift while `url` fills a window of that size (the browser's own entries)."""
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+        self.driver.get(url)
+        until(lambda: self.js("tavio32.draws") > 0, what="the chart")
+        time.sleep(2.5)  # the sample rate shows after 2 s
+        return self.driver.execute_async_script(
+            "const done = arguments[0], seen = [];"
+            "new PerformanceObserver((l) => seen.push(...l.getEntries())).observe({type: 'layout-shift', buffered: true});"
+            "setTimeout(() => done(seen.reduce((sum, e) => sum + e.value, 0)), 200);")
+
+    @unittest.skipIf(not ZBARIMG, "zbar-tools is not installed")
+    def test_a_qr_code_takes_phones_to_the_watch_view_and_neither_view_jumps(self):
+        d = self.driver
+        self.server.kill()
+        self.server = s = Server(["--interface", "sios", "--port", "3"], clean_environment(COM3=self.sim.path),
+                                 listen="0.0.0.0:0")
+        s.base = "http://127.0.0.1:%d" % s.port
+        control = s.base + "/?token=" + s.token
+        shifts = {("control", 1366): self.layout_shift(control, 1366, 768)}
+        # Without a click, over a third of a projected screen's height: a phone reads it.
+        code = d.find_element(By.ID, "join-code")
+        until(lambda: code.find_elements(By.TAG_NAME, "svg"), what="the QR code")
+        self.assertGreaterEqual(code.size["height"], 0.35 * 768)
+        d.save_screenshot(os.path.join(ARTIFACTS, "serve-qr.png"))
+        url = subprocess.run([ZBARIMG, "-q", "--raw", os.path.join(ARTIFACTS, "serve-qr.png")],
+                             capture_output=True, text=True).stdout.strip()
+        own = s.status()["listening"]["addresses"]  # not loopback, when the machine has one
+        self.assertEqual(url, "http://%s:%d/?watch=%s" % (own[0]["address"] if own else "127.0.0.1", s.port, s.watch))
+        self.assertIn(url, d.find_element(By.ID, "join-address").text)
+        # It works, and watchers see no QR code (nor load its library).
+        shifts["watch", 1366] = self.layout_shift(url, 1366, 768)
+        self.assertEqual(d.find_element(By.ID, "role").text, "Watching (read only)")
+        self.assertFalse(d.find_element(By.ID, "join").is_displayed())
+        self.assertIsNone(self.js("window.qrcode"))
+        shifts["watch", 360] = self.layout_shift(url, 360, 740)
+        shifts["control", 360] = self.layout_shift(control, 360, 740)
+        print("\nlayout shift %s" % shifts, file=sys.stderr)
+        self.assertLess(max(shifts.values()), 0.1, shifts)
 
     def test_chart_switches_recording_and_downloads(self):
         d = self.driver

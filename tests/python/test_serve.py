@@ -1,10 +1,12 @@
 """`tavio32 serve` through its HTTP API (urllib), against the simulation and
 against an emulated Sios served by tavio32-sim."""
+import json
 import os
 import re
 import signal
 import socket
 import subprocess
+import sys
 import time
 import unittest
 
@@ -122,6 +124,54 @@ class Classroom(unittest.TestCase):
             self.assertEqual(evil.status, 403)
         finally:
             s.kill()
+
+
+class TwoNetworks(unittest.TestCase):
+    """A laptop on two networks: two veth pairs in a network namespace of the
+    test's own, with documentation addresses (nothing is sent to them)."""
+    SETUP = ("ip link set lo up && ip link add eth0 type veth peer name eth0p && "
+             "ip link add wlan0 type veth peer name wlan0p && ip addr add 203.0.113.7/24 dev eth0 && "
+             "ip addr add 198.51.100.9/24 dev wlan0 && for l in eth0 eth0p wlan0 wlan0p; do ip link set $l up; done")
+    ROOT = os.geteuid() == 0
+
+    def setUp(self):
+        self.unshare = ["unshare", "-n"] if self.ROOT else ["unshare", "-rn"]
+        made = subprocess.run(self.unshare + ["sh", "-c", self.SETUP], capture_output=True, text=True)
+        if made.returncode:
+            self.skipTest("no network namespace with veth pairs here: " + made.stderr.strip())
+
+    def serve(self, listen):
+        s = Server(["--simulate"], clean_environment(), listen=listen,
+                   wrap=self.unshare + ["sh", "-c", self.SETUP + ' && exec "$@"', "sh"])
+        self.addCleanup(s.kill)
+        return s
+
+    def fetch(self, s, url, token=""):
+        """GET `url` (a JSON answer decoded) from inside the server's namespace."""
+        code = ("import sys, urllib.request as u; print(u.urlopen(u.Request(sys.argv[1], headers="
+                "{'Authorization': 'Bearer ' + sys.argv[2]} if sys.argv[2] else {}), timeout=10).read().decode())")
+        enter = ["nsenter", "-t", str(s.proc.pid), "-n"] + ([] if self.ROOT else ["-U", "--preserve-credentials"])
+        out = subprocess.run(enter + [sys.executable, "-c", code, url, token], capture_output=True, text=True)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        return json.loads(out.stdout) if "/api/" in url else out.stdout
+
+    def test_a_watch_address_for_each_network_and_the_status_names_them(self):
+        s = self.serve("0.0.0.0:0")
+        self.assertEqual(s.control_url, "http://203.0.113.7:%d/?token=%s" % (s.port, s.token))
+        self.assertEqual(s.watch_urls, [("http://203.0.113.7:%d/?watch=%s" % (s.port, s.watch), "eth0"),
+                                        ("http://198.51.100.9:%d/?watch=%s" % (s.port, s.watch), "wlan0")])
+        for url, _ in s.watch_urls:
+            self.assertIn("<title>tavio32</title>", self.fetch(s, url))
+        status = self.fetch(s, "http://198.51.100.9:%d/api/status" % s.port, s.token)
+        self.assertEqual((status["listening"], status["watch_token"]), ({
+            "host": "0.0.0.0", "port": s.port, "all": True, "addresses": [
+                {"address": "203.0.113.7", "interface": "eth0"}, {"address": "198.51.100.9", "interface": "wlan0"}]},
+            s.watch))
+        watched = self.fetch(s, "http://203.0.113.7:%d/api/status" % s.port, s.watch)
+        self.assertFalse({"listening", "watch_token"} & set(watched))  # for the control token only
+        s.kill()
+        s = self.serve("198.51.100.9:0")  # one address: that one
+        self.assertEqual(s.watch_urls, [("http://198.51.100.9:%d/?watch=%s" % (s.port, s.watch), "wlan0")])
 
 
 class WithSios(unittest.TestCase):

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "addresses.h"
 #include "assets.h"
 #include "cli_common.h"
 
@@ -66,7 +67,23 @@ void Api::status(const Request &req, Response &res) {
   s["control"] = access_.role(req) == Role::Control;
   s["t_ms"] = device_.clock_ms();
   s["watchers"] = streams_.load();
+  if (s["control"] == true) {
+    s["listening"] = listening();
+    s["watch_token"] = access_.watch_token(); // for the watch address the control page hands out
+  }
   reply(res, 200, s);
+}
+
+// The addresses the server listens on: on all of them, the machine's own
+// as they are now (a laptop joins and leaves networks while it serves).
+json Api::listening() const {
+  const bool all = listen_host_ == "0.0.0.0" || listen_host_ == "::";
+  json addresses = json::array();
+  const std::vector<LocalAddress> own = local_addresses();
+  for (const LocalAddress &a : own)
+    if (all || a.address == listen_host_) addresses.push_back({{"address", a.address}, {"interface", a.interface}});
+  if (!all && addresses.empty()) addresses.push_back({{"address", listen_host_}, {"interface", ""}});
+  return {{"host", listen_host_}, {"port", listen_port_}, {"all", all}, {"addresses", addresses}};
 }
 
 void Api::events(const Request &req, Response &res) {
@@ -225,7 +242,13 @@ void Api::page(const Request &req, Response &res) {
   const std::string cookie = access_.cookie_for(req);
   if (!cookie.empty()) res.set_header("Set-Cookie", cookie);
   res.set_header("Cache-Control", "no-cache");
-  res.set_content(reinterpret_cast<const char *>(a->data), a->size, a->type);
+  std::string body(reinterpret_cast<const char *>(a->data), a->size);
+  // A watcher's page is without the teacher's parts from its first paint on.
+  if (a->path == std::string("/index.html") && access_.role(req) != Role::Control) {
+    const size_t at = body.find("<body>");
+    if (at != std::string::npos) body.replace(at, 6, "<body class=\"watch\">");
+  }
+  res.set_content(body, a->type);
 }
 
 void Api::install(httplib::Server &svr) {

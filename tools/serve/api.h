@@ -19,6 +19,9 @@ public:
   Api(Device &device, Stream &stream, const Access &access) : device_(device), stream_(stream), access_(access) {}
   void install(httplib::Server &server);
   int streams() const { return streams_; }
+  // Where the server listens (HOST 0.0.0.0 or ::: on all addresses), for
+  // the control page's watch address; set once, before it serves.
+  void set_listening(const std::string &host, int port) { listen_host_ = host, listen_port_ = port; }
 
 private:
   void status(const httplib::Request &req, httplib::Response &res);
@@ -29,11 +32,14 @@ private:
   void recording(const httplib::Request &req, httplib::Response &res);
   void file(const httplib::Request &req, httplib::Response &res, const std::string &ext);
   void page(const httplib::Request &req, httplib::Response &res);
+  json listening() const;
 
   Device &device_;
   Stream &stream_;
   const Access &access_;
   std::atomic<int> streams_{0};
+  std::string listen_host_;
+  int listen_port_ = 0;
 };
 
 } // namespace tavio::serve

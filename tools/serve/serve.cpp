@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "access.h"
+#include "addresses.h"
 #include "api.h"
 #include "cli_common.h"
 #include "cli_system.h"
@@ -42,6 +43,20 @@ bool is_loopback(const std::string &host) {
   in_addr a4{};
   if (::inet_pton(AF_INET, host.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
   return host == "::1";
+}
+
+// The links to print: listening on all addresses, one per address of the
+// machine, named by its interface; with none (no network), the machine's name.
+std::vector<LocalAddress> shown_addresses(const std::string &host) {
+  const bool all = host == "0.0.0.0" || host == "::";
+  std::vector<LocalAddress> own = local_addresses();
+  if (!all) {
+    for (const LocalAddress &a : own)
+      if (a.address == host) return {a};
+    return {{"", host}};
+  }
+  if (!own.empty()) return own;
+  return {{"", own_address()}};
 }
 
 int cmd_serve(const ServeOptions &o) {
@@ -103,14 +118,19 @@ int cmd_serve(const ServeOptions &o) {
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
+  api.set_listening(host, bound);
   device.start();
   std::thread listener([&server] { server.listen_after_bind(); });
 
-  const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
-  const std::string base =
-      "http://" + (shown.find(':') != std::string::npos ? "[" + shown + "]" : shown) + ":" + std::to_string(bound) + "/";
-  std::printf("control: %s?token=%s\n", base.c_str(), access.control_token().c_str());
-  std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
+  // The control address once, then a watch address for each network.
+  const auto base = [bound](const std::string &a) {
+    return "http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(bound) + "/";
+  };
+  const std::vector<LocalAddress> shown = shown_addresses(host);
+  std::printf("control: %s?token=%s\n", base(shown[0].address).c_str(), access.control_token().c_str());
+  for (const LocalAddress &a : shown)
+    std::printf("watch:   %s?watch=%s%s\n", base(a.address).c_str(), access.watch_token().c_str(),
+                a.interface.empty() ? "" : ("  (" + a.interface + ")").c_str());
   std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
   if (o.open) open_in_browser(base + "?token=" + access.control_token());
