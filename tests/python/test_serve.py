@@ -28,7 +28,7 @@ class Access(unittest.TestCase):
         self.assertRegex(s.token, r"^[0-9a-f]{32,}$")
         self.assertRegex(s.watch, r"^[0-9a-f]{32,}$")
         self.assertNotEqual(s.token, s.watch)
-        self.assertTrue(s.control_url.startswith("http://127.0.0.1:%d/?token=" % s.port))
+        self.assertTrue(s.control_url.startswith("http://127.0.0.1:%d/?login=" % s.port))
 
     def test_every_path_needs_a_token(self):
         for path in ["/", "/app.js", "/api/status", "/api/stream", "/api/recording.csv", "/nothing"]:

@@ -9,6 +9,7 @@
 #include <httplib.h>
 #include <ifaddrs.h>
 #include <memory>
+#include <mutex>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
@@ -20,6 +21,7 @@
 #include "cli_common.h"
 #include "commands/commands.h"
 #include "device.h"
+#include "front.h"
 #include "stream.h"
 
 namespace tavio::cli {
@@ -28,7 +30,6 @@ namespace {
 
 using namespace tavio::serve;
 
-constexpr int kThreads = 96;       // connections served at once (each stream holds one)
 constexpr int kEndWithinMs = 900;  // however the parts end, the process ends by then
 
 struct ServeOptions {
@@ -39,6 +40,7 @@ struct ServeOptions {
   std::vector<int> channels{1, 2, 3, 4};
   double every = 20;
   std::string listen = "127.0.0.1:8032";
+  double longest_recording_h = 24;
 };
 
 bool is_loopback(const std::string &host) {
@@ -115,39 +117,40 @@ int cmd_serve(const ServeOptions &o) {
   Stream stream;
   Device device(selection, o.channels, o.every, stream);
   Access access(loopback, port);
-  httplib::Server server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-  server.set_keep_alive_timeout(2);
-  server.set_read_timeout(5, 0);
-  server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
+  // httplib answers the requests; the front (front.h) bounds what clients
+  // can hold: connections, time, header and body sizes.
+  HttpServer server;
   server.set_payload_max_length(64 * 1024);
-  server.set_tcp_nodelay(true);
-  // A fixed send buffer per connection (accepted sockets inherit it): a
-  // browser that stops reading blocks its own writes soon, and is dropped
-  // after the write time-out, instead of the kernel queueing megabytes.
-  server.set_socket_options([](socket_t fd) {
-    int yes = 1, bytes = 64 * 1024;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-  });
-  Api api(device, stream, access);
+  FrontLimits limits;
+  limits.max_body = 64 * 1024;
+  limits.workers = Api::kWorkers;
+  Front front(server, limits);
+  Api api(device, stream, access, o.longest_recording_h * 3.6e6);
   api.install(server);
 
-  const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  const int bound = front.listen(host, port);
   if (bound <= 0)
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
   device.start();
-  std::thread listener([&server] { server.listen_after_bind(); });
+  std::thread listener([&front] { front.run(); });
 
   const std::string shown = host == "0.0.0.0" || host == "::" ? own_address() : host;
   const std::string base =
       "http://" + (shown.find(':') != std::string::npos ? "[" + shown + "]" : shown) + ":" + std::to_string(bound) + "/";
-  std::printf("control: %s?token=%s\n", base.c_str(), access.control_token().c_str());
+  std::printf("control: %s?login=%s\n", base.c_str(), access.login_code().c_str());
   std::printf("watch:   %s?watch=%s\n", base.c_str(), access.watch_token().c_str());
-  std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
+  std::printf("token:   %s (for programs: Authorization: Bearer TOKEN)\n", access.control_token().c_str());
+  std::printf("The control address may change outputs and record, and opens one browser tab (then a new one is "
+              "printed); give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
+  std::mutex printing;
+  api.on_login = [base, &printing](const std::string &code) {
+    std::lock_guard<std::mutex> lock(printing);
+    std::printf("control: %s?login=%s (the one before has been used)\n", base.c_str(), code.c_str());
+    std::fflush(stdout);
+  };
 
   int sig = 0;
   while (::sigwait(&ending, &sig) != 0) {
@@ -162,7 +165,7 @@ int cmd_serve(const ServeOptions &o) {
   }).detach();
   device.stop(); // closes the port
   stream.close();
-  server.stop();
+  front.stop();
   listener.join();
   return status;
 }
@@ -179,6 +182,8 @@ Subcommand add_serve(CLI::App &app) {
   serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->add_option("--longest-recording", o->longest_recording_h, "Longest recording taken, in hours (default 24)")
+      ->check(CLI::PositiveNumber);
   serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
                 "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
   return {serve, [o] { return cmd_serve(*o); }};
