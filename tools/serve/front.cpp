@@ -124,10 +124,9 @@ void Front::run() {
     for (Conn *c : waiting_) set.push_back({c->socket});
     // A connection a worker gives back joins the watch within 10 ms.
     sys::wait_readable(set, 10);
-    if (set[0].readable) accept_all();
     std::vector<Conn *> still;
     const auto now = Clock::now();
-    for (size_t i = 0; i < waiting_.size(); ++i) {
+    for (size_t i = 0; i + 1 < set.size(); ++i) {
       Conn *c = waiting_[i];
       if (set[i + 1].readable) {
         const bool fresh = c->buf.empty();
@@ -158,6 +157,7 @@ void Front::run() {
       delete c;
     }
     waiting_.swap(still);
+    if (set[0].readable) accept_all(); // new ones go at the end
   }
   cv_.notify_all();
   for (auto &t : workers_) t.join();
