@@ -235,6 +235,14 @@ class Hostile(unittest.TestCase):
 
 
 class Classroom(unittest.TestCase):
+    def test_any_loopback_address_answers_as_printed(self):
+        s = Server(["--simulate"], clean_environment(), listen="127.0.0.2:0")
+        try:
+            self.assertTrue(s.base.startswith("http://127.0.0.2:"))
+            self.assertEqual(s.request("/api/status").status, 200)
+        finally:
+            s.kill()
+
     def test_all_addresses_print_the_machines_own_and_tokens_still_hold(self):
         s = Server(["--simulate"], clean_environment(), listen="0.0.0.0:0")
         try:
@@ -408,6 +416,26 @@ class Recording(WithSios):
         for ext, data in files.items():
             with open(os.path.join(self.dir.path, name + "." + ext), "rb") as f:
                 self.assertEqual(f.read(), data, ext)
+
+
+    def test_a_recording_can_be_stopped_and_a_too_long_one_is_refused(self):
+        s = self.serve()
+        s.wait_state("live")
+        days = s.request("/api/record", {"measurements": 30704, "channels": [1], "interval_ms": 65535})
+        self.assertEqual(days.status, 400)
+        self.assertIn("would take 558.9 h; the longest this server takes is 24.0 h", days.json()["error"])
+        self.assertEqual(s.request("/api/recording", method="DELETE").status, 409)  # none runs
+        ev = s.events()
+        self.assertEqual(s.request("/api/record", dict(self.PLAN, measurements=2000, interval_ms=10)).status, 202)
+        ev.next("state", where=lambda d: d["state"] == "recording")
+        self.assertEqual(s.request("/api/recording", method="DELETE", token="watch").status, 403)
+        self.assertEqual(s.request("/api/recording", method="DELETE").status, 200)
+        _, r = ev.next("recording", timeout=3)
+        self.assertEqual(r, {"ok": False, "error": "the recording was stopped: nothing was kept"})
+        ev.next("state", where=lambda d: d["state"] == "live")
+        ev.next("sample")
+        self.assertEqual(s.request("/api/output", {"dout": 1}).status, 200)
+        ev.close()
 
 
 class Faults(WithSios):
