@@ -144,14 +144,15 @@ class Server:
         control = self.proc.stdout.readline().split()
         watch = self.proc.stdout.readline().split()
         token = self.proc.stdout.readline().split()
-        if len(control) != 2 or control[0] != "control:" or watch[0] != "watch:" or token[:1] != ["token:"]:
+        if len(control) != 2 or control[0] != "control:" or watch[0] != "watch:":
             self.proc.kill()
             raise RuntimeError("tavio32 serve did not start: %r %s" % (control, self.proc.stderr.read()))
         self.control_url, self.watch_url = control[1], watch[1]
         u = urllib.parse.urlsplit(self.control_url)
         self.base = "%s://%s" % (u.scheme, u.netloc)
         self.port = u.port
-        self.token = token[1]
+        # (Older servers put the token itself in the control address.)
+        self.token = token[1] if token[:1] == ["token:"] else urllib.parse.parse_qs(u.query)["token"][0]
         self.watch = urllib.parse.parse_qs(urllib.parse.urlsplit(self.watch_url).query)["watch"][0]
 
     def request(self, path, body=None, token="control", headers=None, method=None, raw=None):
