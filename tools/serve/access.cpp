@@ -84,9 +84,10 @@ Role Access::role(const httplib::Request &req) const {
 }
 
 std::string Access::cookie_for(const httplib::Request &req) const {
-  const bool watch = req.has_param("watch") && role_of(req.get_param_value("watch")) == Role::Watch;
-  const bool login = req.has_param("login") && role(req) == Role::Watch;
-  if (!watch && !login) return "";
+  // Any valid token or code in the address: the page's files come with the
+  // cookie, which holds the watch token whatever the address held.
+  const bool any = req.has_param("watch") || req.has_param("token") || req.has_param("login");
+  if (!any || req.has_header("Authorization") || role(req) == Role::None) return "";
   return cookie_name() + "=" + watch_ + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
