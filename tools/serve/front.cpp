@@ -132,13 +132,16 @@ void Front::run() {
         const bool fresh = c->buf.empty();
         read_from(c);
         if (fresh) c->since = now; // the request's deadline runs from its first byte
+        c->fresh = true;
       }
       if (c->socket == INVALID_SOCKET) {
         delete c;
         continue;
       }
       const char *refusal = nullptr;
-      switch (examine(c->buf)) {
+      const Verdict v = c->fresh ? examine(c->buf) : Verdict::Incomplete;
+      c->fresh = false;
+      switch (v) {
       case Verdict::Complete: dispatch(c); continue;
       case Verdict::TooLarge: refusal = "431 Request Header Fields Too Large"; break;
       case Verdict::BodyTooLarge: refusal = "413 Payload Too Large"; break;
@@ -180,7 +183,7 @@ void Front::accept_all() {
     int port = 0;
     const sys::socket_t s = sys::accept_connection(listener_, ip, port);
     if (s == INVALID_SOCKET) return;
-    auto *c = new Conn{s, ip, port, {}, Clock::now()};
+    auto *c = new Conn{s, ip, port, {}, Clock::now(), false};
     bool over = false;
     {
       std::lock_guard<std::mutex> lock(m_);
@@ -258,6 +261,7 @@ void Front::work() {
       continue;
     }
     c->since = Clock::now();
+    c->fresh = !c->buf.empty(); // the next request came with this one
     std::lock_guard<std::mutex> lock(m_);
     back_.push_back(c);
   }

@@ -69,6 +69,7 @@ private:
     int port = 0;
     std::string buf;    // what came and is not answered yet
     std::chrono::steady_clock::time_point since;
+    bool fresh = false; // buf changed since it was last examined
   };
   enum class Verdict { Incomplete, Complete, TooLarge, NoLength, Bad, BodyTooLarge };
   Verdict examine(const std::string &buf) const;
