@@ -25,6 +25,7 @@
    `--hostile` runs only this part.
 
 Runs one server at a time (the library allows one process)."""
+import concurrent.futures
 import os
 import select
 import socket
@@ -81,7 +82,10 @@ def run(args, env, every_ms, clients, beside=None):
         streams = [s.events(token=s.watch, source="127.0.3.%d" % (i + 1) if beside is not None else None)
                    for i in range(clients)]
         for e in streams:
-            e.next("state")
+            try:
+                e.next("state")
+            except AssertionError:  # a server held up: counted as what arrives
+                pass
         time.sleep(0.5)
         c0, t0 = cpu_s(s.proc.pid), time.monotonic()
         got = [[] for _ in streams]
@@ -120,7 +124,7 @@ EVIL = "127.0.0.9"
 
 def opened(port, first=b""):
     try:
-        c = connect_from(EVIL, port, timeout=1)
+        c = connect_from(EVIL, port, timeout=3)
         if first:
             c.sendall(first)
         return c
@@ -142,7 +146,8 @@ def gone(c):
 def keep(server, stop, first, every, tick):
     """200 connections from EVIL, each sent `first`, then tick(c) every
     `every` s; one that the server drops is opened again."""
-    socks = [opened(server.port, first) for _ in range(200)]
+    with concurrent.futures.ThreadPoolExecutor(50) as pool:  # all at once
+        socks = list(pool.map(lambda _: opened(server.port, first), range(200)))
     try:
         while not stop.wait(min(every, 0.5)):
             for i, c in enumerate(socks):
@@ -252,12 +257,13 @@ def hostile(env):
             s.wait_state("live")
             if attack:
                 threading.Thread(target=attack, args=(s, stop), daemon=True).start()
-                time.sleep(1.5)
+                time.sleep(4)
             got = legitimate(s, 12)
             stop.set()
             extra = " (%d MB sent)" % (getattr(s, "headers_sent", 0) >> 20) if attack is headers else ""
-            print("%-34s %10.1f %8.1f %9d %9.1f%s" % (name, pct(got, 50), pct(got, 99), got.count(2000),
-                                                      peak_mb(s.proc.pid), extra))
+            print("%-34s %10.1f %8.1f %9s %9.1f%s" % (name, pct(got, 50), pct(got, 99),
+                                                      "%d/%d" % (got.count(2000), len(got)), peak_mb(s.proc.pid),
+                                                      extra))
         finally:
             stop.set()
             s.kill()
