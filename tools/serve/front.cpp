@@ -222,7 +222,9 @@ void Front::dispatch(Conn *c) {
 }
 
 void Front::refuse(Conn *c, const char *status) {
-  // A short fixed answer: the socket's send buffer takes it at once.
+  // A short fixed answer, sent only if the send buffer takes it at once (a
+  // client that reads none of its answers may have filled it).
+  sys::set_blocking(c->socket, false);
   const std::string answer = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
   httplib::detail::send_socket(c->socket, answer.data(), answer.size(), CPPHTTPLIB_SEND_FLAGS);
   close(c);
