@@ -18,6 +18,7 @@
   let source = null;
   let connected = false;
   let lastId = 0;
+  let rotating = false;
 
   // --- channels: names, units, calibration (kept in this browser) --------
   const CAL_KEY = 'tavio32.channels';
@@ -504,11 +505,16 @@
     source.addEventListener('sample', (e) => { lastId = e.lastEventId; onSample(JSON.parse(e.data)); });
     source.addEventListener('state', (e) => { applyStatus(JSON.parse(e.data)); });
     source.addEventListener('progress', (e) => onProgress(JSON.parse(e.data)));
+    // The server ends each stream after a while; the browser reconnects at
+    // once and goes on from the last event.
+    source.addEventListener('rotate', () => { rotating = true; });
     source.addEventListener('recording', (e) => {
       const r = JSON.parse(e.data);
       if (r.ok) loadRecording(); else banner(r.error);
     });
     source.onerror = () => {
+      if (rotating && source.readyState === EventSource.CONNECTING) { rotating = false; return; }
+      rotating = false;
       connected = false;
       showHeader();
       banner('No connection to the server: trying again…', true);

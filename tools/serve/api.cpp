@@ -18,6 +18,7 @@ using httplib::Response;
 constexpr auto kKeepAlive = std::chrono::seconds(15); // a comment on a quiet stream
 constexpr auto kBehind = std::chrono::seconds(3);     // a stream client may lag that long
 constexpr size_t kSlack = 8 * 1024;                   // bytes on their way that are not a lag
+constexpr auto kRotate = std::chrono::seconds(30);    // a stream's longest run
 
 // A request the API refuses before anything reaches the interface.
 struct BadRequest {
@@ -138,6 +139,7 @@ void Api::events(const Request &req, Response &res) {
     uint64_t after = 0;
     bool first = true;
     std::chrono::steady_clock::time_point last_write = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
     long widest = 0; // the peer's receive window at its widest
     std::optional<std::chrono::steady_clock::time_point> behind_since;
   };
@@ -157,6 +159,14 @@ void Api::events(const Request &req, Response &res) {
         if (r != Stream::Read::Ok) return false; // closing, or too far behind: dropped
         const auto now = std::chrono::steady_clock::now();
         if (behind(*client, now)) return false;
+        if (now - client->since > kRotate) {
+          // Every stream ends after kRotate, the page reconnecting at once
+          // where it was: one that never read this is gone, whatever its
+          // buffers hid.
+          out += "retry: 100\n\nevent: rotate\ndata: {}\n\n";
+          sink.write(out.data(), out.size());
+          return false;
+        }
         if (out.empty() && now - client->last_write > kKeepAlive) out = ": still here\n\n";
         if (out.empty()) return true;
         client->last_write = now;
