@@ -185,7 +185,7 @@ class Hostile(unittest.TestCase):
         # 16 held from one address; the others were refused at once.
         refused = sum(1 for c in self.socks[16:] if first(c) in (b"HTTP/1.1 503", b"reset"))
         self.assertEqual(refused, 84)
-        self.assertLess(rss_mb(s.proc.pid), 50)
+        self.assertLess(rss_mb(s.proc.pid), 200 if SANITIZED else 50)  # (the sanitizers keep freed memory)
         # Slow and idle ones end at the deadline.
         t0 = time.monotonic()
         got = [c.recv(100) for c in self.socks[:16]]
