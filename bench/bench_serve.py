@@ -13,20 +13,35 @@
 4. In headless Chromium (when present): the page's weight on first load
    (bytes over the wire, from the Resource Timing API), the time from
    navigation to the first chart, and the delay to the browser.
+5. Hostile clients, from one address of 127.0.0.0/8 (every one is the
+   machine's own; run it in a network namespace of its own:
+   `unshare -n sh -c 'ip link set lo up; bench/bench_serve.py'`): 200 slow
+   connections (a request line, then a header line every 3 s), 200 idle
+   ones, and 100 MB of headers; each reconnects when dropped. Meanwhile,
+   from another address: the status, the page, an output and a new
+   watcher's first event, their latency (median, p99; 2 s for no answer)
+   and the server's peak memory (VmHWM). Then the delivery to 30 watchers
+   (30 addresses), with and without 200 slow connections beside them.
+   `--hostile` runs only this part.
 
 Runs one server at a time (the library allows one process)."""
+import concurrent.futures
 import os
+import select
+import socket
 import sys
 import tempfile
+import threading
 import time
 
 root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "build"))
+args = [a for a in sys.argv[1:] if not a.startswith("--")]
+build = os.path.abspath(args[0] if args else os.path.join(root, "build"))
 os.environ.setdefault("TAVIO32_CLI", os.path.join(build, "tavio32"))
 os.environ.setdefault("TAVIO32_SIM", os.path.join(build, "tavio32-sim"))
 sys.path.insert(0, os.path.join(root, "tests", "python"))
 from emulators import Sim, clean_environment  # noqa: E402
-from serving import Server  # noqa: E402
+from serving import Server, connect_from  # noqa: E402
 
 SECONDS = 10
 TICK = os.sysconf("SC_CLK_TCK")
@@ -55,14 +70,22 @@ def pct(values, p):
     return v[min(len(v) - 1, int(p / 100 * len(v)))]
 
 
-def run(args, env, every_ms, clients):
+def run(args, env, every_ms, clients, beside=None):
     s = Server(args, env)
+    stop = threading.Event()
     try:
         s.wait_state("live")
         off = offset(s)
-        streams = [s.events() for _ in range(clients)]
+        if beside:
+            threading.Thread(target=beside, args=(s, stop), daemon=True).start()
+            time.sleep(1)
+        streams = [s.events(token=s.watch, source="127.0.3.%d" % (i + 1) if beside is not None else None)
+                   for i in range(clients)]
         for e in streams:
-            e.next("state")
+            try:
+                e.next("state")
+            except AssertionError:  # a server held up: counted as what arrives
+                pass
         time.sleep(0.5)
         c0, t0 = cpu_s(s.proc.pid), time.monotonic()
         got = [[] for _ in streams]
@@ -88,9 +111,168 @@ def run(args, env, every_ms, clients):
         for e in streams:
             e.close()
         return {"asked": 1000 / every_ms, "rate": min(rates), "missing": missing,
-                "median": pct(delays, 50), "p99": pct(delays, 99), "cpu": 100 * (c1 - c0) / (t1 - t0)}
+                "median": pct(delays, 50) if delays else float("nan"),
+                "p99": pct(delays, 99) if delays else float("nan"), "cpu": 100 * (c1 - c0) / (t1 - t0)}
     finally:
+        stop.set()
         s.kill()
+
+
+# --- hostile clients ---------------------------------------------------------
+EVIL = "127.0.0.9"
+
+
+def opened(port, first=b""):
+    try:
+        c = connect_from(EVIL, port, timeout=3)
+        if first:
+            c.sendall(first)
+        return c
+    except OSError:
+        return None
+
+
+def gone(c):
+    """The server closed it, refused it or answered."""
+    if c is None:
+        return True
+    try:
+        r, _, _ = select.select([c], [], [], 0)
+        return bool(r)
+    except (OSError, ValueError):
+        return True
+
+
+def keep(server, stop, first, every, tick):
+    """200 connections from EVIL, each sent `first`, then tick(c) every
+    `every` s; one that the server drops is opened again."""
+    with concurrent.futures.ThreadPoolExecutor(50) as pool:  # all at once
+        socks = list(pool.map(lambda _: opened(server.port, first), range(200)))
+    try:
+        while not stop.wait(min(every, 0.5)):
+            for i, c in enumerate(socks):
+                if gone(c):
+                    if c:
+                        c.close()
+                    socks[i] = opened(server.port, first)
+                elif tick:
+                    try:
+                        tick(c)
+                    except OSError:
+                        pass
+    finally:
+        for c in socks:
+            if c:
+                c.close()
+
+
+def slow(server, stop):
+    first = ("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % server.port).encode()
+    last = {}
+
+    def tick(c):  # one header line per connection every 3 s
+        if time.monotonic() - last.setdefault(c, time.monotonic()) >= 3:
+            last[c] = time.monotonic()
+            c.sendall(b"X-a: b\r\n")
+    keep(server, stop, first, 0.5, tick)
+
+
+def idle(server, stop):
+    keep(server, stop, b"", 0.5, None)
+
+
+def headers(server, stop, total=100 << 20):
+    """100 MB of header lines, on as many connections as it takes."""
+    head = ("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % server.port).encode()
+    line = b"X-b: " + b"b" * 8000 + b"\r\n"
+    sent = 0
+    while sent < total and not stop.is_set():
+        c = opened(server.port, head)
+        if not c:
+            time.sleep(0.01)
+            continue
+        try:
+            while sent < total and not stop.is_set():
+                c.sendall(line)
+                sent += len(line)
+        except OSError:
+            pass
+        c.close()
+    server.headers_sent = sent
+
+
+def legitimate(s, seconds):
+    """Requests of the page's kinds, one every 100 ms: latency in ms (2000: none)."""
+    out, end = [], time.monotonic() + seconds
+    kinds = ["status", "page", "output", "watcher"]
+    i = 0
+    while time.monotonic() < end:
+        kind = kinds[i % len(kinds)]
+        i += 1
+        t0 = time.monotonic()
+        try:
+            if kind == "watcher":
+                e = first_event(s)
+            else:
+                conn = connect_from("127.0.0.1", s.port, timeout=2)
+                body = b'{"dout": 1}' if kind == "output" else b""
+                conn.sendall(("%s %s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n"
+                              "Content-Type: application/json\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
+                              % ("POST" if body else "GET", {"status": "/api/status", "page": "/",
+                                                              "output": "/api/output"}[kind],
+                                 s.port, s.token, len(body))).encode() + body)
+                e = conn.recv(12).startswith(b"HTTP/1.1 200")
+                conn.close()
+            ms = (time.monotonic() - t0) * 1000 if e else 2000
+        except OSError:
+            ms = 2000
+        out.append(min(ms, 2000))
+        time.sleep(max(0, 0.1 - (time.monotonic() - t0)))
+    return out
+
+
+def first_event(s):
+    e = s.events()
+    try:
+        e.next("state", timeout=2)
+        return True
+    except AssertionError:
+        return False
+    finally:
+        e.close()
+
+
+def peak_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(x for x in f if x.startswith("VmHWM:")).split()[1]) / 1024
+
+
+def hostile(env):
+    print("%-34s %10s %8s %9s %9s" % ("hostile case", "median ms", "p99 ms", "no answer", "peak MB"))
+    for name, attack in [("none", None), ("200 slow connections", slow), ("200 idle connections", idle),
+                         ("100 MB of headers", headers)]:
+        s = Server(["--simulate"], env)
+        stop = threading.Event()
+        try:
+            s.wait_state("live")
+            if attack:
+                threading.Thread(target=attack, args=(s, stop), daemon=True).start()
+                time.sleep(4)
+            got = legitimate(s, 12)
+            stop.set()
+            extra = " (%d MB sent)" % (getattr(s, "headers_sent", 0) >> 20) if attack is headers else ""
+            print("%-34s %10.1f %8.1f %9s %9.1f%s" % (name, pct(got, 50), pct(got, 99),
+                                                      "%d/%d" % (got.count(2000), len(got)), peak_mb(s.proc.pid),
+                                                      extra))
+        finally:
+            stop.set()
+            s.kill()
+    print("%-34s %7s %9s %7s %10s %8s" % ("30 watchers, simulation at 20 ms", "asked/s", "got/s", "missed",
+                                         "median ms", "p99 ms"))
+    for name, beside in [("alone", False), ("beside 200 slow connections", slow)]:
+        r = run(["--simulate", "--every", "20"], env, 20, 30, beside)
+        print("%-34s %7.1f %9.1f %7d %10.1f %8.1f" % (name, r["asked"], r["rate"], r["missing"], r["median"],
+                                                    r["p99"]))
 
 
 def browser(env):
@@ -142,6 +324,9 @@ def browser(env):
 
 def main():
     print("tavio32 serve, %d s per run, %d processors" % (SECONDS, os.cpu_count()))
+    if "--hostile" in sys.argv:
+        hostile(clean_environment())
+        return
     print("%-34s %7s %9s %7s %10s %8s %6s" % ("run", "asked/s", "got/s", "missed", "median ms", "p99 ms", "cpu %"))
     with tempfile.TemporaryDirectory() as d:
         sim = Sim("sios", d)
@@ -167,6 +352,7 @@ def main():
                   b["weight_kb"], b["first_chart_ms"], b["median"], b["p99"]))
     else:
         print("browser figures: Selenium and Chromium not found")
+    hostile(env)
 
 
 if __name__ == "__main__":

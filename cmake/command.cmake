@@ -43,7 +43,7 @@ add_executable(tavio32-cli tools/tavio32.cpp tools/cli_common.cpp tools/cli_bloc
   tools/library.cpp ${PROJECT_BINARY_DIR}/library_stubs.cpp ${tavio32_platform_sources}
   tools/commands/ports.cpp tools/commands/detect.cpp tools/commands/version.cpp tools/commands/read.cpp
   tools/commands/write.cpp tools/commands/record.cpp tools/commands/table.cpp tools/commands/monitor.cpp
-  tools/serve/serve.cpp tools/serve/api.cpp tools/serve/access.cpp tools/serve/device.cpp tools/serve/stream.cpp
+  tools/serve/serve.cpp tools/serve/api.cpp tools/serve/access.cpp tools/serve/device.cpp tools/serve/stream.cpp tools/serve/front.cpp
   ${PROJECT_BINARY_DIR}/web_assets.cpp)
 target_include_directories(tavio32-cli PRIVATE include tools tools/serve)
 set_target_properties(tavio32-cli PROPERTIES OUTPUT_NAME tavio32)

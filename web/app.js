@@ -6,11 +6,10 @@
   const $ = (id) => document.getElementById(id);
   const COLOURS = ['#1f77b4', '#d62728', '#2ca02c', '#ff7f0e'];
   const KEEP_S = 125; // the longest window, and a little more
+  const TOKEN_KEY = 'tavio32.control';
   const t = window.tavio32 = { samples: 0, draws: 0, firstChartMs: null, chart: null, errors: [] };
 
-  // The token came in the address; the server put it in a cookie. Take it
-  // out of the address bar, so that a projected page does not show it.
-  if (location.search) history.replaceState(null, '', location.pathname);
+  const session = takeAddress();
 
   let status = null;    // the last /api/status or state event
   let control = false;  // this browser may change things
@@ -19,6 +18,7 @@
   let source = null;
   let connected = false;
   let lastId = 0;
+  let rotating = false;
 
   // --- channels: names, units, calibration (kept in this browser) --------
   const CAL_KEY = 'tavio32.channels';
@@ -53,11 +53,43 @@
   }
   $('banner-close').onclick = () => { bannerSticky = ''; banner(''); };
 
+  // --- the control token --------------------------------------------------
+  // The control address carries a one-time login code, which the page
+  // trades for the control token (POST /api/login). The token stays in this
+  // tab (sessionStorage: this origin, port included; a reload keeps it) and
+  // goes with each request as a header, never in a cookie; the cookie the
+  // server sets holds the watch token only. Opening the watch address in a
+  // tab that holds the token leaves the token there.
+  function takeAddress() {
+    const q = new URLSearchParams(location.search);
+    // Out of the address bar at once, so that a projected page does not show it.
+    if (location.search) history.replaceState(null, '', location.pathname);
+    if (q.get('token')) sessionStorage.setItem(TOKEN_KEY, q.get('token'));
+    if (!q.get('login')) return Promise.resolve();
+    return fetch('/api/login', { method: 'POST', credentials: 'same-origin', cache: 'no-store',
+                                 headers: { 'Content-Type': 'application/json' },
+                                 body: JSON.stringify({ code: q.get('login') }) })
+      .then(async (r) => {
+        const j = await r.json().catch(() => null);
+        if (r.ok && j && j.token) sessionStorage.setItem(TOKEN_KEY, j.token);
+        else if (!controlToken()) banner((j && j.error) || 'the login failed', true);
+      })
+      .catch(() => {});
+  }
+  function controlToken() { return sessionStorage.getItem(TOKEN_KEY) || ''; }
+  function withToken(headers) {
+    const token = controlToken();
+    if (token) headers.Authorization = 'Bearer ' + token;
+    return headers;
+  }
+
   // --- API -----------------------------------------------------------------
-  async function api(path, body) {
-    const r = await fetch(path, body === undefined ? { credentials: 'same-origin', cache: 'no-store' } : {
-      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify(body) });
+  async function api(path, body, method) {
+    const r = await fetch(path, body === undefined && !method ? {
+      credentials: 'same-origin', cache: 'no-store', headers: withToken({}) } : {
+      method: method || 'POST', credentials: 'same-origin',
+      headers: withToken({ 'Content-Type': 'application/json' }),
+      body: body === undefined ? undefined : JSON.stringify(body) });
     let j = null;
     try { j = await r.json(); } catch (e) { j = null; }
     if (!r.ok && !(r.status === 202)) {
@@ -513,6 +545,7 @@
     showOutputs(s);
     showJoin(s);
     duration();
+    showStop();
     if (s.state === 'error') banner(s.error, true);
     else if (before && before.state === 'error') banner('', false);
     if (s.state === 'live') $('r-progress').hidden = !(before && (before.state === 'reading'));
@@ -529,12 +562,16 @@
       connected = false;
       showHeader();
       // 401: a server that started afresh, with new tokens.
+      if (e.status === 401 && controlToken()) sessionStorage.removeItem(TOKEN_KEY);
       banner(e.status === 401 ? 'This address is no longer valid (the server was started again): ' +
              'open the new address that tavio32 serve printed.' : 'No connection to the server: trying again…', true);
       setTimeout(connect, 2000);
       return;
     }
-    source = new EventSource('/api/stream');
+    // EventSource sends no headers: the token goes in the stream's address,
+    // which no history keeps.
+    const token = controlToken();
+    source = new EventSource('/api/stream' + (token ? '?token=' + encodeURIComponent(token) : ''));
     source.addEventListener('open', () => {
       if (!connected || bannerSticky.startsWith('No connection')) banner('', false);
       connected = true;
@@ -543,11 +580,16 @@
     source.addEventListener('sample', (e) => { lastId = e.lastEventId; onSample(JSON.parse(e.data)); });
     source.addEventListener('state', (e) => { applyStatus(JSON.parse(e.data)); });
     source.addEventListener('progress', (e) => onProgress(JSON.parse(e.data)));
+    // The server ends each stream after a while; the browser reconnects at
+    // once and goes on from the last event.
+    source.addEventListener('rotate', () => { rotating = true; });
     source.addEventListener('recording', (e) => {
       const r = JSON.parse(e.data);
       if (r.ok) loadRecording(); else banner(r.error);
     });
     source.onerror = () => {
+      if (rotating && source.readyState === EventSource.CONNECTING) { rotating = false; return; }
+      rotating = false;
       connected = false;
       showHeader();
       banner('No connection to the server: trying again…', true);
@@ -556,7 +598,16 @@
       if (source.readyState === EventSource.CLOSED) setTimeout(connect, 2000);
     };
   }
+  // --- stopping a recording --------------------------------------------------
+  function showStop() {
+    const running = status && (status.state === 'recording' || status.state === 'reading');
+    $('r-stop').hidden = !control || !running;
+  }
+  $('r-stop').onclick = async () => {
+    try { await api('/api/recording', undefined, 'DELETE'); } catch (err) { banner(err.message); }
+  };
+
   window.addEventListener('error', (e) => t.errors.push(String(e.message)));
   window.addEventListener('unhandledrejection', (e) => t.errors.push(String(e.reason)));
-  connect();
+  session.then(connect);
 })();

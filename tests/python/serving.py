@@ -28,11 +28,13 @@ class Answer:
 class Events:
     """The event stream of one client: .events is a queue of (id, name, data)."""
 
-    def __init__(self, url, token, rcvbuf=None):
+    def __init__(self, url, token, rcvbuf=None, source=None):
         u = urllib.parse.urlsplit(url)
         self.sock = socket.socket()
         if rcvbuf:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        if source:
+            self.sock.bind((source, 0))
         self.sock.settimeout(10)
         self.sock.connect((u.hostname, u.port))
         self.sock.sendall(("GET /api/stream HTTP/1.1\r\nHost: %s\r\nAuthorization: Bearer %s\r\n\r\n"
@@ -40,6 +42,8 @@ class Events:
         self.events = queue.Queue()
         self.closed = threading.Event()
         self.arrivals = []  # monotonic time of each sample's arrival
+        self.status = None
+        self.began = threading.Event()
 
     def start(self):
         threading.Thread(target=self._read, daemon=True).start()
@@ -50,6 +54,7 @@ class Events:
         try:
             resp.begin()
             self.status = resp.status
+            self.began.set()
             ident, name, data = None, None, None
             while True:
                 line = resp.readline()
@@ -71,6 +76,7 @@ class Events:
         except (OSError, http.client.HTTPException, ValueError):
             pass
         finally:
+            self.began.set()
             self.closed.set()
 
     def next(self, name, timeout=5, where=None):
@@ -107,6 +113,20 @@ class Events:
         self.sock.close()
 
 
+def connect_from(source, port, timeout=10):
+    """A socket to 127.0.0.1:port from `source`, any address of 127.0.0.0/8."""
+    s = socket.socket()
+    s.settimeout(timeout)
+    s.bind((source, 0))
+    s.connect(("127.0.0.1", port))
+    return s
+
+
+def rss_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmRSS:")).split()[1]) / 1024
+
+
 def die_with_parent():
     """In the child: the server ends with the test that started it, however
     the test ends (a time-out's kill included), and never holds the library
@@ -127,6 +147,7 @@ class Server:
         while line and line[0] == "watch:":
             self.watch_urls.append((line[1], line[2].strip("()") if len(line) > 2 else None))
             line = self.proc.stdout.readline().split()
+        token = line
         if len(control) != 2 or control[0] != "control:" or not self.watch_urls:
             self.proc.kill()
             raise RuntimeError("tavio32 serve did not start: %r %s" % (control, self.proc.stderr.read()))
@@ -134,7 +155,8 @@ class Server:
         u = urllib.parse.urlsplit(self.control_url)
         self.base = "%s://%s" % (u.scheme, u.netloc)
         self.port = u.port
-        self.token = urllib.parse.parse_qs(u.query)["token"][0]
+        # (Older servers put the token itself in the control address.)
+        self.token = token[1] if token[:1] == ["token:"] else urllib.parse.parse_qs(u.query)["token"][0]
         self.watch = urllib.parse.parse_qs(urllib.parse.urlsplit(self.watch_url).query)["watch"][0]
 
     def request(self, path, body=None, token="control", headers=None, method=None, raw=None):
@@ -166,8 +188,8 @@ class Server:
             time.sleep(0.05)
         raise AssertionError("state %s not reached: %r" % (state, s))
 
-    def events(self, rcvbuf=None, token=None):
-        return Events(self.base, token or self.token, rcvbuf).start()
+    def events(self, rcvbuf=None, token=None, source=None):
+        return Events(self.base, token or self.token, rcvbuf, source).start()
 
     def end(self, sig=signal.SIGTERM, timeout=5):
         """Sends `sig`; returns the exit status and the seconds it took."""

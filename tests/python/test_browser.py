@@ -61,10 +61,11 @@ class Page(unittest.TestCase):
         os.mkdir(self.downloads)
         o = webdriver.ChromeOptions()
         o.binary_location = CHROMIUM
+        self.profile = tempfile.mkdtemp(dir=self.dir.path)
         for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                   "--disable-background-networking", "--disable-component-update", "--disable-sync",
                   "--disable-default-apps", "--window-size=1280,1000",
-                  "--user-data-dir=" + tempfile.mkdtemp(dir=self.dir.path)]:
+                  "--user-data-dir=" + self.profile]:
             o.add_argument(a)
         o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
         self.driver = webdriver.Chrome(service=Service(DRIVER), options=o)
@@ -192,6 +193,33 @@ class Page(unittest.TestCase):
                 # (chrome:// is the browser's own blank tab before the page.)
                 self.assertTrue(u.scheme in ("data", "blob", "chrome") or u.netloc == own, url)
         print("\nfirst chart %.0f ms after navigation" % first_chart, file=sys.stderr)
+
+    def test_the_control_token_stays_in_its_tab(self):
+        d, s = self.driver, self.server
+        role = lambda: d.find_element(By.ID, "role").text  # noqa: E731
+        d.get(s.control_url)
+        until(lambda: role() == "Control", what="control")
+        # A watch link opened in the same tab does not take control away; a reload neither.
+        d.get(s.watch_url)
+        until(lambda: self.js("tavio32.draws") > 0, what="the chart")
+        until(lambda: role() == "Control", what="control after the watch link")
+        d.refresh()
+        until(lambda: role() == "Control", what="control after a reload")
+        self.assertNotIn(s.token, json.dumps(d.get_cookies()))
+        d.quit()
+        # The browser's own files, once it has ended: history and cookies hold no control token.
+        import sqlite3
+        for name, query in [("History", "SELECT url FROM urls"), ("Cookies", "SELECT value FROM cookies")]:
+            path = os.path.join(self.profile, "Default", name)
+            if not os.path.exists(path):
+                continue
+            with sqlite3.connect("file:%s?mode=ro" % path, uri=True) as db:
+                rows = [r[0] for r in db.execute(query)]
+            if name == "History":  # it keeps the address opened (with its used-up code)
+                self.assertTrue([r for r in rows if "login=" in r], rows)
+            self.assertFalse([r for r in rows if s.token in str(r)], name)
+        with open(os.path.join(self.profile, "Default", "History"), "rb") as f:
+            self.assertNotIn(s.token.encode(), f.read())
 
     def test_watchers_see_the_page_without_controls(self):
         d = self.driver

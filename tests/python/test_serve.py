@@ -11,7 +11,7 @@ import time
 import unittest
 
 from emulators import CLI, WINE, Sim, TempDir, clean_environment, device_of
-from serving import Server
+from serving import Server, connect_from, rss_mb
 
 SANITIZED = bool(os.environ.get("TAVIO32_SANITIZED"))  # slower, all of it
 
@@ -30,7 +30,7 @@ class Access(unittest.TestCase):
         self.assertRegex(s.token, r"^[0-9a-f]{32,}$")
         self.assertRegex(s.watch, r"^[0-9a-f]{32,}$")
         self.assertNotEqual(s.token, s.watch)
-        self.assertTrue(s.control_url.startswith("http://127.0.0.1:%d/?token=" % s.port))
+        self.assertTrue(s.control_url.startswith("http://127.0.0.1:%d/?login=" % s.port))
 
     def test_every_path_needs_a_token(self):
         for path in ["/", "/app.js", "/api/status", "/api/stream", "/api/recording.csv", "/nothing"]:
@@ -65,9 +65,10 @@ class Access(unittest.TestCase):
     def test_dns_rebinding_and_other_origins_are_refused(self):
         s = self.server
         for host in ["evil.example:%d" % s.port, "127.0.0.1.evil.example:%d" % s.port, "localhost:1",
-                     "localhost"]:
+                     "localhost", "128.0.0.1:%d" % s.port, "127.0.0.1:%d0" % s.port, "0x7f.1:%d" % s.port]:
             self.assertEqual(s.request("/api/status", headers={"Host": host}).status, 403, host)
-        for host in ["localhost:%d" % s.port, "127.0.0.1:%d" % s.port]:
+        for host in ["localhost:%d" % s.port, "127.0.0.1:%d" % s.port, "127.1.2.3:%d" % s.port,
+                     "[::1]:%d" % s.port]:
             self.assertEqual(s.request("/api/status", headers={"Host": host}).status, 200, host)
         evil = s.request("/api/output", {"dout": 1}, headers={"Origin": "http://evil.example"})
         self.assertEqual(evil.status, 403)
@@ -109,7 +110,141 @@ class Access(unittest.TestCase):
         self.assertIn(b"uPlot", s.request("/uPlot.min.js").body)
 
 
+    def test_the_control_token_stays_out_of_cookies_and_addresses(self):
+        s = self.server
+        page = s.request("/?login=" + s.control_url.split("login=")[1], token=None)
+        self.assertEqual(page.status, 200)
+        # The cookie, named with the port, holds the watch token: never the control token.
+        self.assertTrue(page.headers["Set-Cookie"].startswith("tavio32_%d=%s;" % (s.port, s.watch)))
+        self.assertIn("SameSite=Strict", page.headers["Set-Cookie"])
+        code = s.control_url.split("login=")[1]
+        self.assertEqual(s.request("/api/login", {"code": code}, token=None).json(), {"token": s.token})
+        # Used up: a new address is printed.
+        self.assertEqual(s.request("/api/login", {"code": code}, token=None).status, 401)
+        line = next(x for x in iter(s.proc.stdout.readline, "") if x.startswith("control:"))
+        self.assertRegex(line, r"^control: http://127\.0\.0\.1:%d/\?login=[0-9a-f]{48} " % s.port)
+        fresh = line.split("login=")[1].split()[0]
+        st = s.request("/api/status", token=None, headers={"Cookie": "tavio32_%d=%s" % (s.port, s.token)})
+        self.assertEqual(st.status, 401)  # a cookie never carries control
+        evil = s.request("/api/login", {"code": fresh}, token=None, headers={"Origin": "http://evil.example"})
+        self.assertEqual(evil.status, 403)
+
+    def test_bodies_are_bounded_however_sent(self):
+        s = self.server
+        for head, status in [("Transfer-Encoding: chunked\r\n", 411), ("Content-Length: 65537\r\n", 413),
+                             ("Content-Length: 1\r\nContent-Length: 2\r\n", 400)]:
+            c = connect_from("127.0.0.1", s.port)
+            c.sendall(("POST /api/output HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n%s\r\n"
+                       % (s.port, s.token, head)).encode() + b"1" * 1000)
+            self.assertTrue(c.recv(100).startswith(b"HTTP/1.1 %d" % status), head)
+            c.close()
+
+
+def first(c):
+    """The status line's start of what a connection receives (refused: RST)."""
+    try:
+        return c.recv(12)
+    except ConnectionResetError:
+        return b"reset"
+
+
+class Hostile(unittest.TestCase):
+    """A class's worth of clients, some of them hostile, from addresses of
+    127.0.0.0/8 (every one is the machine's own)."""
+
+    def setUp(self):
+        self.server = Server(["--simulate"], clean_environment())
+        self.addCleanup(self.server.kill)
+        self.socks = []
+        self.addCleanup(lambda: [c.close() for c in self.socks])
+
+    def timed(self, path, token="control"):
+        t0 = time.monotonic()
+        a = self.server.request(path, token=token)
+        return a.status, time.monotonic() - t0
+
+    def test_slow_idle_and_endless_clients_hold_up_no_one(self):
+        s = self.server
+        head = "GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n" % s.port
+        for i in range(100):  # slow and idle, from one address
+            c = connect_from("127.0.0.9", s.port)
+            if i % 2:
+                c.sendall(head.encode())
+            self.socks.append(c)
+        endless = connect_from("127.0.0.10", s.port)  # headers without end
+        t0, sent = time.monotonic(), 0
+        try:
+            while time.monotonic() - t0 < 5:
+                endless.sendall(b"X-b: " + b"b" * 8000 + b"\r\n")
+                sent += 8007
+        except OSError:
+            pass
+        self.assertLess(sent, 16 << 20)
+        answers = [self.timed(p) for p in ["/api/status", "/", "/api/recording"] * 10]
+        self.assertEqual({st for st, _ in answers}, {200, 404}, answers)
+        self.assertLess(max(t for _, t in answers), 0.5 if SANITIZED else 0.2, answers)
+        self.assertEqual(s.request("/api/output", {"dout": 1}).status, 200)
+        # 16 held from one address; the others were refused at once.
+        refused = sum(1 for c in self.socks[16:] if first(c) in (b"HTTP/1.1 503", b"reset"))
+        self.assertEqual(refused, 84)
+        self.assertLess(rss_mb(s.proc.pid), 200 if SANITIZED else 50)  # (the sanitizers keep freed memory)
+        # Slow and idle ones end at the deadline.
+        t0 = time.monotonic()
+        got = [c.recv(100) for c in self.socks[:16]]
+        self.assertLess(time.monotonic() - t0, 7)
+        self.assertEqual(sorted(set(got)), [b"", b"HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"])
+
+    def test_a_stream_client_that_never_reads_is_dropped_before_its_buffers_fill(self):
+        s = self.server
+        raw = socket.socket()
+        # What a program may ask for (net.core.rmem_max's default): 400 KB,
+        # 80 s of samples, were it all taken before the client is dropped.
+        raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 212992)
+        self.socks.append(raw)
+        raw.connect(("127.0.0.1", s.port))
+        raw.sendall(("GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+                     % (s.port, s.watch)).encode())
+        time.sleep(7)  # a few seconds of samples, unread, and a few more
+        raw.settimeout(3)
+        t0, total = time.monotonic(), 0
+        while time.monotonic() - t0 < 3:  # the end is queued after what it did not read
+            data = raw.recv(1 << 20)
+            if not data:
+                break
+            total += len(data)
+        self.assertFalse(data, "still served after %d bytes" % total)
+
+    def test_a_class_arrives_at_once_and_the_teacher_keeps_a_stream(self):
+        s = self.server
+        req = ("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+               % (s.port, s.watch)).encode()
+        for i in range(96):
+            self.socks.append(connect_from("127.0.1.%d" % (i + 1), s.port))
+        for c in self.socks:
+            c.sendall(req)
+        self.assertEqual(sum(c.recv(20).startswith(b"HTTP/1.1 200") for c in self.socks), 96)
+        # Four streams per address: 16 addresses take the watchers' 64; a
+        # fifth from one of them, or one from a 17th, is refused.
+        sources = ["127.0.2.%d" % (i // 4 + 1) for i in range(64)] + ["127.0.2.1", "127.0.2.17"]
+        streams = [s.events(token=s.watch, source=a) for a in sources]
+        statuses = [e.status for e in streams if e.began.wait(5)]
+        self.assertEqual(statuses, [200] * 64 + [503, 503])
+        teacher = s.events()
+        teacher.next("state")
+        self.assertEqual(teacher.status, 200)
+        for e in streams + [teacher]:
+            e.close()
+
+
 class Classroom(unittest.TestCase):
+    def test_any_loopback_address_answers_as_printed(self):
+        s = Server(["--simulate"], clean_environment(), listen="127.0.0.2:0")
+        try:
+            self.assertTrue(s.base.startswith("http://127.0.0.2:"))
+            self.assertEqual(s.request("/api/status").status, 200)
+        finally:
+            s.kill()
+
     def test_all_addresses_print_the_machines_own_and_tokens_still_hold(self):
         s = Server(["--simulate"], clean_environment(), listen="0.0.0.0:0")
         try:
@@ -331,6 +466,26 @@ class Recording(WithSios):
         for ext, data in files.items():
             with open(os.path.join(self.dir.path, name + "." + ext), "rb") as f:
                 self.assertEqual(f.read(), data, ext)
+
+
+    def test_a_recording_can_be_stopped_and_a_too_long_one_is_refused(self):
+        s = self.serve()
+        s.wait_state("live")
+        days = s.request("/api/record", {"measurements": 30704, "channels": [1], "interval_ms": 65535})
+        self.assertEqual(days.status, 400)
+        self.assertIn("would take 558.9 h; the longest this server takes is 24.0 h", days.json()["error"])
+        self.assertEqual(s.request("/api/recording", method="DELETE").status, 409)  # none runs
+        ev = s.events()
+        self.assertEqual(s.request("/api/record", dict(self.PLAN, measurements=2000, interval_ms=10)).status, 202)
+        ev.next("state", where=lambda d: d["state"] == "recording")
+        self.assertEqual(s.request("/api/recording", method="DELETE", token="watch").status, 403)
+        self.assertEqual(s.request("/api/recording", method="DELETE").status, 200)
+        _, r = ev.next("recording", timeout=3)
+        self.assertEqual(r, {"ok": False, "error": "the recording was stopped: nothing was kept"})
+        ev.next("state", where=lambda d: d["state"] == "live")
+        ev.next("sample")
+        self.assertEqual(s.request("/api/output", {"dout": 1}).status, 200)
+        ev.close()
 
 
 class Faults(WithSios):

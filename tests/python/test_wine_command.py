@@ -105,8 +105,12 @@ class Command(unittest.TestCase):
                 time.sleep(0.1)
             with open(opened) as f:
                 url = f.read().strip()
-            self.assertRegex(url, r"^http://127\.0\.0\.1:8032/\?token=[0-9a-f]{48}$")
-            base, token = url.split("?token=")
+            self.assertRegex(url, r"^http://127\.0\.0\.1:8032/\?login=[0-9a-f]+$")
+            base, code = url.split("?login=")
+            login = urllib.request.Request(base + "api/login", data=json.dumps({"code": code}).encode(),
+                                           headers={"Content-Type": "application/json"})
+            with urllib.request.urlopen(login, timeout=10) as r:
+                token = json.load(r)["token"]
             req = urllib.request.Request(base + "api/status", headers={"Authorization": "Bearer " + token})
             with urllib.request.urlopen(req, timeout=10) as r:
                 status = json.load(r)

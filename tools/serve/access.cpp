@@ -29,7 +29,20 @@ bool equal_in_constant_time(const std::string &a, const std::string &b) {
   return diff == 0;
 }
 
-Access::Access(bool loopback, int port) : loopback_(loopback), port_(port), control_(random_token()), watch_(random_token()) {}
+Access::Access(bool loopback, int port)
+    : loopback_(loopback), port_(port), control_(random_token()), watch_(random_token()), login_(random_token()) {}
+
+std::string Access::login_code() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return login_;
+}
+
+std::string Access::log_in(const std::string &code) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (!equal_in_constant_time(code, login_)) return "";
+  login_ = random_token();
+  return control_;
+}
 
 Role Access::role_of(const std::string &token) const {
   // Both comparisons always run.
@@ -58,25 +71,36 @@ Role Access::role(const httplib::Request &req) const {
   if (auth.rfind("Bearer ", 0) == 0) return role_of(auth.substr(7));
   for (const char *param : {"token", "watch"})
     if (req.has_param(param)) return role_of(req.get_param_value(param));
-  const std::string cookie = cookie_value(req, kCookie);
-  return cookie.empty() ? Role::None : role_of(cookie);
+  // The page of a login address may be seen (and makes the login).
+  if (req.has_param("login") && equal_in_constant_time(req.get_param_value("login"), login_code()))
+    return Role::Watch;
+  const std::string cookie = cookie_value(req, cookie_name());
+  return !cookie.empty() && equal_in_constant_time(cookie, watch_) ? Role::Watch : Role::None;
 }
 
 std::string Access::cookie_for(const httplib::Request &req) const {
-  for (const char *param : {"token", "watch"})
-    if (req.has_param(param) && role_of(req.get_param_value(param)) != Role::None)
-      return std::string(kCookie) + "=" + req.get_param_value(param) + "; Path=/; HttpOnly; SameSite=Strict";
-  return "";
+  // Any valid token or code in the address: the page's files come with the
+  // cookie, which holds the watch token whatever the address held.
+  const bool any = req.has_param("watch") || req.has_param("token") || req.has_param("login");
+  if (!any || req.has_header("Authorization") || role(req) == Role::None) return "";
+  return cookie_name() + "=" + watch_ + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 bool Access::host_allowed(const std::string &host) const {
   if (!loopback_) return true;
-  const std::string port = ":" + std::to_string(port_);
-  for (const char *name : {"localhost", "127.0.0.1", "[::1]"}) {
-    if (host == name + port) return true;
-    if (port_ == 80 && host == name) return true;
+  // NAME:PORT, or NAME alone for port 80; NAME is localhost, an address
+  // of 127.0.0.0/8 as digits, or [::1]: never a name a DNS server answers.
+  std::string name = host;
+  const size_t colon = host.rfind(':');
+  if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+    if (host.substr(colon + 1) != std::to_string(port_)) return false;
+    name = host.substr(0, colon);
+  } else if (port_ != 80) {
+    return false;
   }
-  return false;
+  if (name == "localhost" || name == "[::1]") return true;
+  in_addr a{};
+  return ::inet_pton(AF_INET, name.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
 }
 
 bool Access::origin_allowed(const httplib::Request &req) const {
@@ -92,7 +116,13 @@ static void refuse(httplib::Response &res, int status, const std::string &messag
 
 bool Access::check(const httplib::Request &req, httplib::Response &res) const {
   if (!host_allowed(req.get_header_value("Host"))) {
-    refuse(res, 403, "this server answers to localhost, 127.0.0.1 and [::1] only");
+    refuse(res, 403, "this server answers to localhost, 127.x.x.x and [::1] only");
+    return false;
+  }
+  // The login trades a code for the token: the code is the credential.
+  if (req.path == "/api/login" && req.method == "POST") {
+    if (origin_allowed(req)) return true;
+    refuse(res, 403, "a request from another web site is refused");
     return false;
   }
   const Role r = role(req);

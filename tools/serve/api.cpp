@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "addresses.h"
 #include "assets.h"
 #include "cli_common.h"
+#include "front.h"
 
 namespace tavio::serve {
 
@@ -15,6 +17,9 @@ using httplib::Request;
 using httplib::Response;
 
 constexpr auto kKeepAlive = std::chrono::seconds(15); // a comment on a quiet stream
+constexpr auto kBehind = std::chrono::seconds(3);     // a stream client may lag that long
+constexpr size_t kSlack = 8 * 1024;                   // bytes on their way that are not a lag
+constexpr auto kRotate = std::chrono::seconds(30);    // a stream's longest run
 
 // A request the API refuses before anything reaches the interface.
 struct BadRequest {
@@ -86,23 +91,77 @@ json Api::listening() const {
   return {{"host", listen_host_}, {"port", listen_port_}, {"all", all}, {"addresses", addresses}};
 }
 
+// A client that has not taken what was sent to it for kBehind is dropped
+// (it reconnects and goes on from its last event) before its buffers fill:
+// what it has not read is what the system has not sent yet, and what waits
+// in its own receive buffer, as the shrinking of the window it offers shows
+// (Linux 6.2 on). TCP shows no shrinking while the window is below its
+// clamp: a client whose buffer holds more than twice its window (it never
+// read, with the default buffer) is dropped once the window shrinks, or
+// by the write time-out.
+template <class Client> bool behind(Client &c, std::chrono::steady_clock::time_point now) {
+  size_t unacked = 0;
+  long window = -1;
+  if (!sys::send_state(Front::this_connection(), unacked, window)) return false;
+  c.widest = std::max(c.widest, window);
+  const size_t unread = unacked + size_t(window >= 0 ? c.widest - window : 0);
+  if (unread <= kSlack) {
+    c.behind_since.reset();
+    return false;
+  }
+  if (!c.behind_since) c.behind_since = now;
+  return now - *c.behind_since > kBehind;
+}
+
+bool Api::take_stream(Role role, const std::string &address) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (role == Role::Control) {
+    if (control_streams_ >= kControlStreams) return false;
+    ++control_streams_;
+    return true;
+  }
+  int &mine = per_address_[address];
+  if (streams_ >= kMaxStreams || mine >= kStreamsPerAddress) {
+    if (!mine) per_address_.erase(address);
+    return false;
+  }
+  ++mine;
+  ++streams_;
+  return true;
+}
+
+void Api::give_stream(Role role, const std::string &address) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (role == Role::Control) {
+    --control_streams_;
+    return;
+  }
+  if (--per_address_[address] <= 0) per_address_.erase(address);
+  --streams_;
+}
+
 void Api::events(const Request &req, Response &res) {
-  if (streams_ >= kMaxStreams) {
+  const Role role = access_.role(req);
+  const std::string address = req.remote_addr;
+  if (!take_stream(role, address)) {
     reply(res, 503, {{"error", "too many browsers are watching: close a tab and try again"}});
     return;
   }
-  ++streams_;
   uint64_t last_seen = 0;
   try {
     last_seen = std::stoull(req.get_header_value("Last-Event-ID"));
   } catch (...) {
   }
   struct Client {
-    uint64_t after;
+    uint64_t after = 0;
     bool first = true;
     std::chrono::steady_clock::time_point last_write = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    long widest = 0; // the peer's receive window at its widest
+    std::optional<std::chrono::steady_clock::time_point> behind_since;
   };
-  auto client = std::make_shared<Client>(Client{stream_.start(last_seen)});
+  auto client = std::make_shared<Client>();
+  client->after = stream_.start(last_seen);
   res.set_header("Cache-Control", "no-store");
   res.set_chunked_content_provider(
       "text/event-stream",
@@ -116,12 +175,21 @@ void Api::events(const Request &req, Response &res) {
         const Stream::Read r = stream_.read(client->after, out, std::chrono::milliseconds(250));
         if (r != Stream::Read::Ok) return false; // closing, or too far behind: dropped
         const auto now = std::chrono::steady_clock::now();
+        if (behind(*client, now)) return false;
+        if (now - client->since > kRotate) {
+          // Every stream ends after kRotate, the page reconnecting at once
+          // where it was: one that never read this is gone, whatever its
+          // buffers hid.
+          out += "retry: 100\n\nevent: rotate\ndata: {}\n\n";
+          sink.write(out.data(), out.size());
+          return false;
+        }
         if (out.empty() && now - client->last_write > kKeepAlive) out = ": still here\n\n";
         if (out.empty()) return true;
         client->last_write = now;
         return sink.write(out.data(), out.size());
       },
-      [this](bool) { --streams_; });
+      [this, role, address](bool) { give_stream(role, address); });
 }
 
 void Api::output(const Request &req, Response &res) {
@@ -163,6 +231,13 @@ void Api::record(const Request &req, Response &res) {
       only(t, {"mode", "value"});
       p.trigger_mode = integer(t, "mode", 1, 6);
       p.trigger_value = integer(t, "value", 0, 255);
+    }
+    if (p.total_ms() > longest_ms_) {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "the recording would take %.1f h; the longest this server takes is %.1f h (--longest-recording)",
+                    p.total_ms() / 3.6e6, longest_ms_ / 3.6e6);
+      throw BadRequest{text};
     }
     reply(res, device_.record(p));
   });
@@ -214,6 +289,23 @@ void Api::recording(const Request &, Response &res) {
         {{"name", f->name}, {"interface", f->interface}, {"measurements", r.measurements}, {"channels", r.channels},
          {"interval_ms", r.interval_ms}, {"blocks", r.blocks}, {"times_ms", times}, {"block", blocks},
          {"values", values}});
+}
+
+void Api::cancel(const Request &, Response &res) { reply(res, device_.cancel()); }
+
+void Api::login(const Request &req, Response &res) {
+  guarded(res, [&] {
+    json j = body_of(req);
+    only(j, {"code"});
+    if (!j.contains("code") || !j["code"].is_string()) throw BadRequest{"code is the login code of the address"};
+    const std::string token = access_.log_in(j["code"].get<std::string>());
+    if (token.empty()) {
+      reply(res, 401, {{"error", "this control address has been used: open the new one that tavio32 serve printed"}});
+      return;
+    }
+    if (on_login) on_login(access_.login_code());
+    reply(res, 200, {{"token", token}});
+  });
 }
 
 void Api::file(const Request &, Response &res, const std::string &ext) {
@@ -268,6 +360,8 @@ void Api::install(httplib::Server &svr) {
   svr.Post("/api/record", [this](const Request &q, Response &r) { record(q, r); });
   svr.Post("/api/select", [this](const Request &q, Response &r) { select(q, r); });
   svr.Get("/api/recording", [this](const Request &q, Response &r) { recording(q, r); });
+  svr.Delete("/api/recording", [this](const Request &q, Response &r) { cancel(q, r); });
+  svr.Post("/api/login", [this](const Request &q, Response &r) { login(q, r); });
   for (const char *ext : {"dat", "txt", "csv", "svg"})
     svr.Get(std::string("/api/recording.") + ext, [this, ext](const Request &q, Response &r) { file(q, r, ext); });
   svr.Get("/[^/]*", [this](const Request &q, Response &r) { page(q, r); });

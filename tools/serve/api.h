@@ -4,6 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <httplib.h>
 
 #include "access.h"
@@ -14,14 +17,24 @@ namespace tavio::serve {
 
 class Api {
 public:
-  static constexpr int kMaxStreams = 64; // event streams at once; the server has threads for more
+  // Event streams at once: the watchers' (a few per client address, so
+  // that one student cannot take the class's), and the control token's,
+  // which never count against the watchers'.
+  static constexpr int kMaxStreams = 64;
+  static constexpr int kStreamsPerAddress = 4;
+  static constexpr int kControlStreams = 8;
+  // Threads the server needs: every stream, and some for short requests.
+  static constexpr int kWorkers = kMaxStreams + kControlStreams + 8;
 
-  Api(Device &device, Stream &stream, const Access &access) : device_(device), stream_(stream), access_(access) {}
+  Api(Device &device, Stream &stream, Access &access, double longest_recording_ms)
+      : device_(device), stream_(stream), access_(access), longest_ms_(longest_recording_ms) {}
   void install(httplib::Server &server);
   int streams() const { return streams_; }
   // Where the server listens (HOST 0.0.0.0 or ::: on all addresses), for
   // the control page's watch address; set once, before it serves.
   void set_listening(const std::string &host, int port) { listen_host_ = host, listen_port_ = port; }
+  // Called with the new login code when one was used.
+  std::function<void(const std::string &)> on_login;
 
 private:
   void status(const httplib::Request &req, httplib::Response &res);
@@ -30,14 +43,22 @@ private:
   void record(const httplib::Request &req, httplib::Response &res);
   void select(const httplib::Request &req, httplib::Response &res);
   void recording(const httplib::Request &req, httplib::Response &res);
+  void cancel(const httplib::Request &req, httplib::Response &res);
+  void login(const httplib::Request &req, httplib::Response &res);
+  bool take_stream(Role role, const std::string &address);
+  void give_stream(Role role, const std::string &address);
   void file(const httplib::Request &req, httplib::Response &res, const std::string &ext);
   void page(const httplib::Request &req, httplib::Response &res);
   json listening() const;
 
   Device &device_;
   Stream &stream_;
-  const Access &access_;
-  std::atomic<int> streams_{0};
+  Access &access_;
+  const double longest_ms_;
+  std::atomic<int> streams_{0}; // the watchers'
+  std::mutex m_;
+  int control_streams_ = 0;                 // m_
+  std::map<std::string, int> per_address_; // m_
   std::string listen_host_;
   int listen_port_ = 0;
 };

@@ -144,6 +144,18 @@ Answer Device::record(const cli::BlockPlan &plan) {
   });
 }
 
+Answer Device::cancel() {
+  return call([this]() -> Answer {
+    if (pending_) {
+      pending_.reset();
+      return {200, {{"ok", true}}};
+    }
+    if (!busy_recording()) return refused(409, "no recording runs");
+    cancel_ = true; // record_now() ends it after this task
+    return {200, {{"ok", true}}};
+  });
+}
+
 Answer Device::select(const Selection &s) {
   return call([this, s]() -> Answer {
     if (busy_recording() || pending_) return refused(409, "a recording runs: change the interface after it");
@@ -270,10 +282,10 @@ void Device::record_now() {
   const double block_ms = double(plan.measurements) * plan.interval_ms, total_ms = plan.total_ms();
   const double start = now_ms();
   progress("recording", 0, long(total_ms));
-  for (int b = 0; b < plan.blocks && !stopping(); ++b) {
+  for (int b = 0; b < plan.blocks && !stopping() && !cancel_; ++b) {
     BLOCKSTART();
     const double end = start + block_ms * (b + 1);
-    while (!stopping() && now_ms() < end) {
+    while (!stopping() && !cancel_ && now_ms() < end) {
       if (now_ms() - last_progress_ >= kProgressMs) {
         last_progress_ = now_ms();
         progress("recording", long(now_ms() - start), long(total_ms));
@@ -283,6 +295,7 @@ void Device::record_now() {
     }
   }
   if (stopping()) return;
+  if (cancel_) return cancelled();
   progress("recording", long(total_ms), long(total_ms));
 
   set_state("reading", std::nullopt);
@@ -296,12 +309,13 @@ void Device::record_now() {
                 progress("reading", done, all);
               }
               run_tasks();
-              return stopping() ? 0 : 1;
+              return stopping() || cancel_ ? 0 : 1;
             }};
   tavio32_set_readout_progress(on_readout, &r);
   const int32_t got = BLOCKEIN(buffer.data(), plan.blocks);
   tavio32_set_readout_progress(nullptr, nullptr);
   if (stopping()) return;
+  if (cancel_) return cancelled();
   // (A library without progress reports, TAVIO32.DLL: the end at least.)
   if (got >= 0 && (expected == 0 || read != expected)) progress("reading", std::max(got, 1), std::max(got, 1));
   if (got < 0) {
@@ -339,6 +353,14 @@ void Device::record_now() {
   }
   next_sample_ = now_ms();
   set_state("live", std::nullopt);
+}
+
+// A recording stopped from the page: the interface is opened afresh, out of
+// its block mode, and sampling goes on.
+void Device::cancelled() {
+  cancel_ = false;
+  stream_.publish("recording", json{{"ok", false}, {"error", "the recording was stopped: nothing was kept"}}.dump());
+  open_selection();
 }
 
 bool Device::stopping() const {

@@ -64,6 +64,7 @@ public:
   Answer output(const json &request); // {"dout": V} | {"aout": {...}} | {"status": V}, types checked
   Answer record(const cli::BlockPlan &plan);
   Answer select(const Selection &s);
+  Answer cancel(); // the recording that runs: stopped, nothing kept
 
 private:
   void run(std::promise<void> &opened);
@@ -73,6 +74,7 @@ private:
   void reopen();
   void sample();
   void record_now();
+  void cancelled();
   void set_state(const std::string &state, std::optional<std::string> error, bool opened = false);
   bool busy_recording() const;
   bool stopping() const;
@@ -92,6 +94,7 @@ private:
   // Device thread only.
   Selection selection_;
   std::optional<cli::BlockPlan> pending_;
+  bool cancel_ = false;
   double next_sample_ = 0;
   double next_retry_ = 0;
   double last_progress_ = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <httplib.h>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "access.h"
@@ -17,6 +18,7 @@
 #include "commands/commands.h"
 #include "device.h"
 #include "library.h"
+#include "front.h"
 #include "stream.h"
 
 namespace tavio::cli {
@@ -25,7 +27,6 @@ namespace {
 
 using namespace tavio::serve;
 
-constexpr int kThreads = 96;       // connections served at once (each stream holds one)
 constexpr int kEndWithinMs = 900;  // however the parts end, the process ends by then
 
 struct ServeOptions {
@@ -37,6 +38,7 @@ struct ServeOptions {
   double every = 20;
   std::string listen = "127.0.0.1:8032";
   bool open = false;
+  double longest_recording_h = 24;
 };
 
 bool is_loopback(const std::string &host) {
@@ -99,41 +101,48 @@ int cmd_serve(const ServeOptions &o) {
   Stream stream;
   Device device(selection, o.channels, o.every, stream);
   Access access(loopback, port);
-  httplib::Server server;
-  server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-  server.set_keep_alive_timeout(2);
-  server.set_read_timeout(5, 0);
-  server.set_write_timeout(2, 0); // a browser that takes no data for 2 s is dropped
+  // httplib answers the requests; the front (front.h) bounds what clients
+  // can hold: connections, time, header and body sizes.
+  HttpServer server;
   server.set_payload_max_length(64 * 1024);
-  server.set_tcp_nodelay(true);
-  // A fixed send buffer per connection (accepted sockets inherit it): a
-  // browser that stops reading blocks its own writes soon, and is dropped
-  // after the write time-out, instead of the kernel queueing megabytes.
-  server.set_socket_options([](socket_t fd) { listening_socket_options(fd, 64 * 1024); });
-  Api api(device, stream, access);
+  FrontLimits limits;
+  limits.max_body = 64 * 1024;
+  limits.workers = Api::kWorkers;
+  Front front(server, limits);
+  Api api(device, stream, access, o.longest_recording_h * 3.6e6);
   api.install(server);
 
-  const int bound = port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+  const int bound = front.listen(host, port);
   if (bound <= 0)
     fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
          " (another program may use that port: choose another with --listen HOST:PORT)");
   access.set_port(bound);
   api.set_listening(host, bound);
   device.start();
-  std::thread listener([&server] { server.listen_after_bind(); });
+  std::thread listener([&front] { front.run(); });
 
-  // The control address once, then a watch address for each network.
+  // The control address once (with a one-time login code), then a watch
+  // address for each network.
   const auto base = [bound](const std::string &a) {
     return "http://" + (a.find(':') != std::string::npos ? "[" + a + "]" : a) + ":" + std::to_string(bound) + "/";
   };
   const std::vector<LocalAddress> shown = shown_addresses(host);
-  std::printf("control: %s?token=%s\n", base(shown[0].address).c_str(), access.control_token().c_str());
+  const std::string control = base(shown[0].address);
+  std::printf("control: %s?login=%s\n", control.c_str(), access.login_code().c_str());
   for (const LocalAddress &a : shown)
     std::printf("watch:   %s?watch=%s%s\n", base(a.address).c_str(), access.watch_token().c_str(),
                 a.interface.empty() ? "" : ("  (" + a.interface + ")").c_str());
-  std::printf("The control address may change outputs and record; give the class the watch address. Ctrl-C ends.\n");
+  std::printf("token:   %s (for programs: Authorization: Bearer TOKEN)\n", access.control_token().c_str());
+  std::printf("The control address may change outputs and record, and opens one browser tab (then a new one is "
+              "printed); give the class the watch address. Ctrl-C ends.\n");
   std::fflush(stdout);
-  if (o.open) open_in_browser(base + "?token=" + access.control_token());
+  std::mutex printing;
+  api.on_login = [control, &printing](const std::string &code) {
+    std::lock_guard<std::mutex> lock(printing);
+    std::printf("control: %s?login=%s (the one before has been used)\n", control.c_str(), code.c_str());
+    std::fflush(stdout);
+  };
+  if (o.open) open_in_browser(control + "?login=" + access.login_code());
 
   const int status = wait_for_end();
   // Whatever hangs (a library call that takes its time, a stuck
@@ -145,7 +154,7 @@ int cmd_serve(const ServeOptions &o) {
   }).detach();
   device.stop(); // closes the port
   stream.close();
-  server.stop();
+  front.stop();
   listener.join();
   return status;
 }
@@ -163,6 +172,8 @@ Subcommand add_serve(CLI::App &app) {
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
   serve->add_flag("--open", o->open, "Open the control address in the default browser");
+  serve->add_option("--longest-recording", o->longest_recording_h, "Longest recording taken, in hours (default 24)")
+      ->check(CLI::PositiveNumber);
   serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
                 "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
   return {serve, [o] { return cmd_serve(*o); }};
