@@ -51,7 +51,7 @@ check "and unpacked" test -f "$work/b-good/web/libs/uplot/dist/uPlot.iife.min.js
 
 configure "$work/b-bad" -DTAVIO32_WEB_REGISTRY="http://127.0.0.1:$port/bad"
 check "a changed tarball stops the configure" test "$?" != 0
-check "the refusal names the package and the hash" grep -q -i "uplot.*could not be fetched.*HASH mismatch" <(tr -d '\n' <"$work/b-bad.log")
+check "the refusal names the package and the hash" grep -q -i -E "(uplot|qrcode-generator).*could not be fetched.*HASH mismatch" <(tr -d '\n' <"$work/b-bad.log")
 check "nothing of it is unpacked" test ! -e "$work/b-bad/web/libs/uplot"
 
 kill "$server" && wait "$server" 2>/dev/null
