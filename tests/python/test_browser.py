@@ -107,7 +107,9 @@ class Page(unittest.TestCase):
         own = s.status()["listening"]["addresses"]  # not loopback, when the machine has one
         self.assertEqual(url, "http://%s:%d/?watch=%s" % (own[0]["address"] if own else "127.0.0.1", s.port, s.watch))
         self.assertIn(url, d.find_element(By.ID, "join-address").text)
-        # It works, and watchers see no QR code (nor load its library).
+        # It works, and watchers (a phone: no control token in its tab) see
+        # no QR code (nor load its library).
+        self.js("sessionStorage.clear()")
         shifts["watch", 1366] = self.layout_shift(url, 1366, 768)
         self.assertEqual(d.find_element(By.ID, "role").text, "Watching (read only)")
         self.assertFalse(d.find_element(By.ID, "join").is_displayed())
