@@ -166,7 +166,7 @@ if [ ${#vm_missing[@]} -gt 0 ]; then
     say "the emulated PC's tools cannot be installed (${reason:-see apt}); the 32-bit DLL's Wine tests are skipped"
   fi
 fi
-if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -qx i386; then
+if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386 >/dev/null; then # (grep reads it all: no SIGPIPE under pipefail)
   "${run[@]}" dpkg --remove-architecture i386 && say "took the i386 architecture out again: nothing of it is installed"
 fi
 fetch_httplib
