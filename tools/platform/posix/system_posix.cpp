@@ -165,10 +165,19 @@ std::string describe(const std::vector<Holder> &holders) {
 }
 
 // libtavio32.so.1 where the program's run path leads (the build tree, or
-// ../lib beside an installed program), else where the dynamic linker looks.
+// ../lib beside an installed program), else where the dynamic linker looks;
+// last, beside the program itself: a sanitizer's dlopen runs from its own
+// runtime, whose run path is not the program's.
 void *open_library(std::string &error) {
   void *h = ::dlopen("libtavio32.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (!h) error = ::dlerror();
+  if (h) return h;
+  error = ::dlerror();
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return nullptr;
+  std::string path(self, size_t(n));
+  path = path.substr(0, path.rfind('/') + 1) + "libtavio32.so.1";
+  if ((h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))) error.clear();
   return h;
 }
 
