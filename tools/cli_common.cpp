@@ -83,4 +83,14 @@ void not_answering(const Interface &i, int port) { fail(not_answering_text(i, po
 
 void quiet_messages(const char *, const char *) {}
 
+// The holders of a device or of the library, as one line names them.
+std::string describe(const std::vector<Holder> &holders) {
+  std::string s;
+  for (const Holder &h : holders) {
+    if (!s.empty()) s += ", ";
+    s += "process " + std::to_string(h.pid) + " (" + h.name + ")";
+  }
+  return s;
+}
+
 } // namespace tavio::cli

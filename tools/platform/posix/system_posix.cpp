@@ -155,15 +155,6 @@ Holder library_holder(bool *held) {
   return found;
 }
 
-std::string describe(const std::vector<Holder> &holders) {
-  std::string s;
-  for (const Holder &h : holders) {
-    if (!s.empty()) s += ", ";
-    s += "process " + std::to_string(h.pid) + " (" + h.name + ")";
-  }
-  return s;
-}
-
 // libtavio32.so.1 where the program's run path leads (the build tree, or
 // ../lib beside an installed program), else where the dynamic linker looks;
 // last, beside the program itself: a sanitizer's dlopen runs from its own

@@ -182,15 +182,6 @@ void *library_address(void *library, const char *name) {
   return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-std::string describe(const std::vector<Holder> &holders) {
-  std::string s;
-  for (const Holder &h : holders) {
-    if (!s.empty()) s += ", ";
-    s += "process " + std::to_string(h.pid) + " (" + h.name + ")";
-  }
-  return s;
-}
-
 bool device_exists(const std::string &path) {
   HANDLE h = open_exclusive(path);
   if (h != INVALID_HANDLE_VALUE) {
