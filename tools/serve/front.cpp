@@ -1,4 +1,5 @@
 #include "front.h"
+#include "cli_system.h"
 
 #include <algorithm>
 #include <cctype>
@@ -71,7 +72,10 @@ int Front::connections() const {
 int Front::listen(const std::string &host, int port) {
   const int backlog = limits_.backlog;
   listener_ = httplib::detail::create_socket(
-      host, std::string(), port, AF_UNSPEC, 0, false, httplib::default_socket_options,
+      host, std::string(), port, AF_UNSPEC, 0, false,
+      // The system's own (on Windows an exclusive port, which no other
+      // program can take over), not httplib's defaults.
+      [](sys::socket_t s) { cli::listening_socket_options(std::uintptr_t(s), 64 * 1024); },
       [backlog](sys::socket_t s, addrinfo &ai) {
         return ::bind(s, ai.ai_addr, static_cast<socklen_t>(ai.ai_addrlen)) == 0 && ::listen(s, backlog) == 0;
       });
