@@ -56,7 +56,8 @@ optional_i386=(wine32:i386)
 # the tools on this machine, and the packages of the PC's Debian 12 (amd64
 # with i386 added), built once into an image that is kept. It runs only the
 # 32-bit DLL: 32-bit Wine without wine64, half the size.
-vm_packages=(qemu-system-x86 mmdebstrap genext2fs uidmap)
+vm_packages=(qemu-system-x86 mmdebstrap genext2fs uidmap
+  e2fsprogs)                                           # mke2fs: the PC's scratch disk (a minimal root lacks it)
 vm_image_packages=(linux-image-amd64 mount wine wine32:i386 xvfb xauth ser2net python3 binutils iproute2)
 
 say() { echo "setup: $*"; }

@@ -25,6 +25,7 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 say() { echo "test-wine32-vm: $*"; }
+PATH=$PATH:/usr/sbin:/sbin # mke2fs, for users whose PATH has no sbin
 
 # --- inside the PC: called by its init, with the shared folders in /mnt ---
 if [ "${1:-}" = --guest ]; then
@@ -75,7 +76,7 @@ win="$(cd "${args[0]}" && pwd)"
 native="$(cd "${args[1]:-$repo/build}" && pwd)"
 [ -x "$native/tavio32-sim" ] || { say "no $native/tavio32-sim (build the native tools first)"; exit 1; }
 [ -f "$win/TAVIO32.DLL" ] || { say "no $win/TAVIO32.DLL"; exit 1; }
-for tool in qemu-system-x86_64 mmdebstrap genext2fs; do
+for tool in qemu-system-x86_64 mmdebstrap genext2fs mke2fs; do
   if ! command -v "$tool" >/dev/null; then
     say "SKIPPED the 32-bit DLL: this machine cannot run it, and $tool is not installed for the emulated PC (scripts/setup.sh vm installs the tools)"
     exit 77
