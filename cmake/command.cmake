@@ -59,6 +59,9 @@ if(WIN32)
   set_target_properties(tavio32-cli PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
   install(TARGETS tavio32-cli RUNTIME DESTINATION .)
 else()
+  # The USB adapters' COM numbers, read as the library reads them.
+  target_sources(tavio32-cli PRIVATE src/platform/posix/adapters.cpp)
+  target_include_directories(tavio32-cli PRIVATE src)
   target_link_libraries(tavio32-cli PRIVATE ${CMAKE_DL_LIBS})
   add_dependencies(tavio32-cli tavio32)
   set_target_properties(tavio32-cli PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:tavio32>"

@@ -12,6 +12,14 @@ install(TARGETS tavio32 EXPORT tavio32Targets
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES include/tavio32.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(TARGETS tavio32-cli tavio32-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# USB adapters numbered as they are plugged in: the helper and its udev rule
+# go with the library, so that every program that uses it finds them.
+set(TAVIO32_HELPER_DIR "lib/tavio32" CACHE STRING "Where tavio32-number is installed, relative to the prefix")
+set(TAVIO32_UDEV_DIR "lib/udev/rules.d" CACHE STRING "Where the udev rule is installed, relative to the prefix")
+install(TARGETS tavio32-number RUNTIME DESTINATION ${TAVIO32_HELPER_DIR} COMPONENT lib)
+set(TAVIO32_NUMBER_HELPER "${CMAKE_INSTALL_PREFIX}/${TAVIO32_HELPER_DIR}/tavio32-number")
+configure_file(packaging/linux/60-tavio32.rules.in 60-tavio32.rules @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/60-tavio32.rules DESTINATION ${TAVIO32_UDEV_DIR} COMPONENT lib)
 if(TAVIO32_DEB_LAYOUT)
   # gzip -n: no name and no time in the header, the same bytes every build.
   foreach(page tavio32.1 tavio32-sim.1)

@@ -58,7 +58,8 @@ optional_i386=(wine32:i386)
 # 32-bit DLL: 32-bit Wine without wine64, half the size.
 vm_packages=(qemu-system-x86 mmdebstrap genext2fs uidmap
   e2fsprogs)                                           # mke2fs: the PC's scratch disk (a minimal root lacks it)
-vm_image_packages=(linux-image-amd64 mount wine wine32:i386 xvfb xauth ser2net python3 binutils iproute2)
+vm_image_packages=(linux-image-amd64 mount wine wine32:i386 xvfb xauth ser2net python3 binutils iproute2
+  udev)                                                # the real-driver tests: the adapters numbered as they are plugged in
 
 say() { echo "setup: $*"; }
 

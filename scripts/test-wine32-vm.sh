@@ -83,70 +83,11 @@ for tool in qemu-system-x86_64 mmdebstrap genext2fs mke2fs; do
   fi
 done
 
-# The PC's init: the file systems a program expects (it starts with no PATH
-# and nothing mounted but /dev), the shared folders, the run, then power off.
-init='#!/bin/sh
-PATH=/usr/sbin:/usr/bin:/sbin:/bin
-export PATH
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mkdir -p /dev/pts /dev/shm
-mount -t devpts -o newinstance,ptmxmode=0666,mode=620 devpts /dev/pts
-rm -f /dev/ptmx && ln -s pts/ptmx /dev/ptmx
-for d in /tmp /dev/shm /run; do mount -t tmpfs -o mode=1777 tmpfs $d; done
-modprobe 9pnet_virtio
-for t in repo win native out; do
-  mkdir -p /mnt/$t && mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 $t /mnt/$t
-done
-bash /mnt/repo/scripts/test-wine32-vm.sh --guest </dev/null
-echo $? >/mnt/out/status
-sync
-echo o >/proc/sysrq-trigger
-sleep 10'
-
-# --- the image, made once -------------------------------------------------
-mapfile -t packages < <("$repo/scripts/setup.sh" --list vm-image)
-suite=bookworm
-key=$(printf '%s\n' "$suite" "${packages[@]}" "$init" | sha256sum | cut -c1-16)
-cache="${TAVIO32_VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tavio32/wine32-vm}"
-image="$cache/$key"
-mkdir -p "$cache"
-exec 9>"$cache/lock"
-flock 9 # one image build at a time; a second run waits and uses it
-if [ ! -f "$image/root.ext2" ]; then
-  mirror="${TAVIO32_VM_MIRROR:-http://deb.debian.org}"
-  work=$(mktemp -d "$cache/new.XXXXXX")
-  trap 'rm -rf "$work"' EXIT
-  printf '%s\n' "$init" >"$work/init"
-  mkdir "$work/boot"
-  say "making the emulated PC's image in $image (Debian 12, once): ${packages[*]}"
-  t0=$(date +%s)
-  if ! mmdebstrap --variant=apt --architectures=amd64,i386 --include="$(IFS=,; echo "${packages[*]}")" \
-    --aptopt='APT::Install-Recommends "false"' \
-    --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
-    --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/info/*' \
-    --customize-hook="upload $work/init /tavio32-init" --customize-hook='chmod 755 "$1/tavio32-init"' \
-    --customize-hook="sync-out /boot $work/boot" \
-    --customize-hook="du -sk \"\$1/var/cache/apt/archives\" | cut -f1 >$work/download-kb" \
-    "$suite" "$work/root.ext2" "deb $mirror/debian $suite main" "deb $mirror/debian $suite-updates main" \
-    "deb $mirror/debian-security $suite-security main" </dev/null >"$work/mmdebstrap.log" 2>&1; then
-    cp "$work/mmdebstrap.log" "$cache/last-failure.log"
-    if grep -q -E "(Failed to fetch|Unable to locate package|no installation candidate).*i386" "$work/mmdebstrap.log"; then
-      say "SKIPPED the 32-bit DLL: the i386 package lists for the emulated PC cannot be had now ($(grep -m1 -o -E 'https?://[^ ]*i386[^ ]*' "$work/mmdebstrap.log" || echo "$mirror")): try again later"
-      exit 77
-    fi
-    tail -20 "$work/mmdebstrap.log"
-    say "the emulated PC's image could not be made (log: $cache/last-failure.log)"
-    exit 1
-  fi
-  rm -rf "$image"
-  mv "$work" "$image"
-  trap - EXIT
-  say "image made in $(($(date +%s) - t0)) s: Fetched $(($(cat "$image/download-kb") / 1024)) MB of packages; disk $(($(stat -c %s "$image/root.ext2") >> 20)) MB"
-fi
-exec 9>&-
-kernel=$(ls "$image"/boot/vmlinuz-* | tail -1)
-initrd=$(ls "$image"/boot/initrd.img-* | tail -1)
+# --- the image, made once (shared with scripts/test-real-drivers.sh) ------
+. "$repo/scripts/vm-image.sh"
+rc=0
+vm_image test-wine32-vm || rc=$?
+[ "$rc" = 0 ] || exit "$rc"
 
 # --- the run --------------------------------------------------------------
 out=$(mktemp -d /tmp/tavio32-vm.XXXXXX)
@@ -157,6 +98,7 @@ mke2fs -q -F -t ext4 "$scratch"
 accel=tcg accel_opts=tcg,thread=multi
 [ "${TAVIO32_VM_ACCEL:-tcg}" = kvm ] && accel=kvm accel_opts=kvm
 echo "$accel ${figures[*]}" >"$out/job"
+printf 'bash /mnt/repo/scripts/test-wine32-vm.sh --guest\n' >"$out/run"
 share() { echo "local,path=$1,mount_tag=$2,security_model=none${3:+,$3}"; }
 start=$(date +%s%N)
 secs() { local d=$((($(date +%s%N) - start) / 100000000)); echo "$((d / 10)).$((d % 10))"; }

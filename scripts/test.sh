@@ -26,3 +26,18 @@ cd "$dir"
 ctest --output-on-failure -j4 --timeout 600 --repeat until-pass:2
 # The Windows DLL, cross-built and run under Wine (not with the sanitizers).
 if [ "$dir" = build ]; then cd .. && scripts/test-windows.sh build; fi
+# The kernel's serial drivers in an emulated PC, where its tools are
+# installed (scripts/setup.sh vm); TAVIO32_REAL_DRIVERS=skip leaves them out.
+# Like a failed test above, a failed run is tried once more.
+if [ "$dir" = build ]; then
+  if [ "${TAVIO32_REAL_DRIVERS:-}" = skip ]; then
+    echo "real-drivers: SKIPPED (TAVIO32_REAL_DRIVERS=skip)"
+  else
+    rc=0
+    scripts/test-real-drivers.sh build || rc=$?
+    if [ "$rc" != 0 ] && [ "$rc" != 77 ]; then
+      echo "real-drivers: FAILED once; running it again"
+      scripts/test-real-drivers.sh build
+    fi
+  fi
+fi

@@ -75,6 +75,8 @@ const Interface &open_interface(const std::string &name, int port) {
 }
 
 std::string not_answering_text(const Interface &i, int port) {
+  const std::string removed = removed_problem(port, GETCOM());
+  if (!removed.empty()) return removed;
   return std::string("the ") + i.title + " on " + com(port) + " (" + map_port(port).path +
          ") does not answer: check that it is switched on and connected to that port, "
          "or let `tavio32 detect` look for it";

@@ -17,6 +17,8 @@ namespace tavio::cli {
 struct Mapping {
   std::string path;
   std::string source;
+  std::string adapter; // a numbered USB adapter: what it says it is
+  bool absent = false; // the numbered adapter is not plugged in
 };
 Mapping map_port(int n);
 // How port names map on this system, for the help text.
@@ -50,6 +52,26 @@ struct SerialDevice {
   std::string description;
 };
 std::vector<SerialDevice> serial_devices();
+
+// When a transfer on COMn failed: "the USB adapter of COM3 was removed ..."
+// when its device went away (`handle`, the port's handle before it was
+// closed, or 0), "" when it is still there.
+std::string removed_problem(int port, int32_t handle);
+
+// USB serial adapters and their COM numbers (on Linux the library's own
+// numbering; Windows gives them numbers itself).
+struct UsbAdapter {
+  std::string device;
+  std::string about;
+  int com = 0; // 0: none yet
+};
+std::vector<UsbAdapter> usb_adapters();
+// Numbers the adapters that have none (device empty), or puts the adapter
+// `device` on COMn; `lines` says what was done. False with `error`.
+bool number_adapters(int com, const std::string &device, std::vector<std::string> &lines, std::string &error);
+bool forget_number(int com, std::string &error);
+// Where the numbers live, for the help text.
+std::string numbers_place();
 
 // Which COM port the primary port is (after FINDHARD); 0 when unknown.
 int port_of_primary();

@@ -117,7 +117,7 @@
     const s = status;
     $('where').textContent = where(s);
     let text = 'Live';
-    if (s.state === 'error') text = 'COM' + s.port + ' does not answer';
+    if (s.state === 'error') text = 'COM' + s.port + (s.removed ? ': USB adapter removed' : ' does not answer');
     const p = s.progress;
     const pct = p && p.total ? Math.round(100 * p.done / p.total) : 0;
     if (s.state === 'recording') text = 'Recording ' + pct + ' %';
@@ -535,6 +535,17 @@
   $('join-open').onclick = () => { $('join').hidden = false; $('join-open').hidden = true; };
 
   // --- state and connection ---------------------------------------------------
+  // The numbered USB adapters as suggestions for the port.
+  function showAdapters(list) {
+    const d = $('s-ports');
+    d.replaceChildren(...list.map((a) => {
+      const o = document.createElement('option');
+      o.value = a.port;
+      o.label = 'COM' + a.port + ': ' + (a.about || 'USB adapter') + ' (' + a.device + ')';
+      return o;
+    }));
+  }
+
   function applyStatus(s) {
     if (s.control !== undefined) control = s.control;
     const before = status;
@@ -544,6 +555,7 @@
     showHeader();
     showOutputs(s);
     showJoin(s);
+    showAdapters(s.adapters || []);
     duration();
     showStop();
     if (s.state === 'error') banner(s.error, true);

@@ -22,13 +22,13 @@ import tempfile
 import time
 
 from . import _system
-from .errors import (LibraryBusyError, LibraryNotFoundError, NotAnsweringError,
+from .errors import (AdapterRemovedError, LibraryBusyError, LibraryNotFoundError, NotAnsweringError,
                      PortError, RecordingInterrupted, Tavio32Error)
 
 __version__ = "1.22"
 __all__ = ["open", "detect", "Interface", "Recording", "Port", "raw", "Tavio32Error",
            "LibraryBusyError", "LibraryNotFoundError", "PortError", "NotAnsweringError",
-           "RecordingInterrupted"]
+           "RecordingInterrupted", "AdapterRemovedError"]
 
 _builtin_open = open
 
@@ -110,6 +110,9 @@ class Interface:
             raise Tavio32Error("another interface has been selected since this one was opened")
 
     def _silent(self):
+        removed = _system.removed_problem(self.port, _raw().GETCOM()) if self.port else ""
+        if removed:
+            return AdapterRemovedError(removed)
         return NotAnsweringError(
             "the %s on COM%s does not answer: check that it is switched on and connected, "
             "or let tavio32.detect() look for it" % (self.title, self.port))

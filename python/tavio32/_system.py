@@ -1,8 +1,10 @@
 """What the package asks the system: who holds the library's one-process
 lock, where a port name leads, and who has a device open."""
 import errno
+import fcntl
 import os
 import socket
+import termios
 
 LOCK_NAME = "tavio32.one-process-lock"
 
@@ -65,12 +67,113 @@ def lock_holder():
     return None
 
 
+def _attribute(path):
+    try:
+        with open(path) as f:
+            return f.readline().strip()
+    except (OSError, UnicodeDecodeError):
+        return ""
+
+
+def _word(text):
+    return "".join("_" if c <= " " or c == "#" or ord(c) >= 0x7f else c for c in text)
+
+
+def usb_key(tty):
+    """The identity under which the library numbers the USB serial line
+    `tty` ("ttyUSB0"), as the numbers file names it; None for other lines."""
+    link = "/sys/class/tty/%s/device" % tty
+    d = os.path.realpath(link)
+    if not os.path.exists(link):
+        return None
+    while len(d) > 5 and not os.path.exists(d + "/bInterfaceNumber"):
+        d = os.path.dirname(d)
+    if len(d) <= 5:
+        return None
+    usb = os.path.dirname(d)
+    vendor, product = _attribute(usb + "/idVendor"), _attribute(usb + "/idProduct")
+    if not vendor or not product:
+        return None
+    serial = _attribute(usb + "/serial")
+    key = "%s:%s %s if=%s" % (_word(vendor), _word(product),
+                              "serial=" + _word(serial) if serial else "at=" + _word(os.path.basename(usb)),
+                              _word(_attribute(d + "/bInterfaceNumber")))
+    port = _attribute(link + "/port_number")
+    if port and port != "0":
+        key += "." + _word(port)
+    return key
+
+
+def numbered_adapter(number):
+    """(device or "", about) of the USB adapter numbered COM<number>, None
+    when no adapter has that number."""
+    path = os.environ.get("TAVIO32_COM_NUMBERS") or "/var/lib/tavio32/com-ports"
+    try:
+        with open(path) as f:
+            lines = f.read().splitlines()
+    except (OSError, UnicodeDecodeError):
+        return None
+    for line in lines:
+        text, _, about = line.partition("#")
+        fields = text.split(None, 1)
+        if len(fields) == 2 and fields[0].upper() == "COM%d" % number:
+            key = fields[1].strip()
+            try:
+                ttys = os.listdir("/sys/class/tty")
+            except OSError:
+                ttys = []
+            for tty in ttys:
+                if not tty.startswith(("ttyS", "pty", "console", "ptmx")) and usb_key(tty) == key:
+                    return "/dev/" + tty, about.strip()
+            return "", about.strip() or key
+    return None
+
+
 def port_path(number):
-    """The device path COM<number> maps to, "" when it has none."""
+    """The device path COM<number> maps to, "" when it has none: the
+    variable, the USB adapter numbered so, the motherboard's port."""
     value = os.environ.get("TAVIO32_COM%d" % number)
     if value is not None:
         return value
-    return "/dev/ttyS%d" % (number - 1) if 1 <= number <= 9 else ""
+    if not 1 <= number <= 9:
+        return ""
+    adapter = numbered_adapter(number)
+    if adapter is not None:
+        return adapter[0]
+    return "/dev/ttyS%d" % (number - 1)
+
+
+def removed_problem(number, handle):
+    """ "the USB adapter of COM3 was removed ..." when the device behind
+    COM<number> (open as `handle`, or 0) went away; "" when it is there."""
+    gone = ""
+    if handle > 0:
+        try:
+            target = os.readlink("/proc/self/fd/%d" % handle)
+            if target.endswith(" (deleted)"):
+                gone = target[:-len(" (deleted)")]
+            else:
+                try:  # a line whose device went is hung up: EIO
+                    fcntl.ioctl(handle, termios.TIOCMGET, b"\0\0\0\0")
+                except OSError as e:
+                    if e.errno == errno.EIO:
+                        gone = target
+        except OSError:
+            pass
+    adapter = None if os.environ.get("TAVIO32_COM%d" % number) is not None else numbered_adapter(number)
+    path = port_path(number)
+    if not gone and adapter is not None and not adapter[0]:
+        gone = "?"
+    if not gone and path and not path.startswith("rfc2217://") and not os.path.exists(path):
+        gone = path
+    if not gone:
+        return ""
+    usb = adapter is not None or gone.startswith(("/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/")) \
+        or path.startswith(("/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/"))
+    if not usb:  # an emulator's pseudo-terminal, say: "does not answer" says enough
+        return ""
+    what = ", ".join(w for w in ((adapter or ("", ""))[1], "" if gone == "?" else gone) if w)
+    return "the USB adapter of COM%d was removed%s: plug it in again" % (number, " (%s)" % what if what else "")
 
 
 def device_holders(path):
@@ -107,6 +210,12 @@ def open_problem(name, path):
     """Why the device `path` behind port `name` cannot be opened, as advice;
     "" when nothing obvious is wrong."""
     var = "TAVIO32_" + name.upper()
+    if not path and name.upper().startswith("COM") and name[3:].isdigit() \
+            and os.environ.get("TAVIO32_" + name.upper()) is None:
+        adapter = numbered_adapter(int(name[3:]))
+        if adapter is not None:
+            return ("the USB adapter of %s (%s) is not plugged in: plug it in, or give %s to another one "
+                    "(tavio32 ports --assign %s=DEVICE)" % (name, adapter[1], name, name))
     if not path:
         return "%s has no device: set %s=/dev/ttyUSB0 or the device your interface hangs on" % (name, var)
     if path.startswith("rfc2217://"):

@@ -35,3 +35,8 @@ class RecordingInterrupted(Tavio32Error, KeyboardInterrupt):
         self.recording = recording
         super().__init__("readout interrupted after %d of %d bytes; what was read is in .recording"
                          % (done, expected))
+
+
+class AdapterRemovedError(NotAnsweringError, PortError):
+    """The USB adapter of the port was pulled out: the interface cannot
+    answer until it is plugged in again and opened anew."""

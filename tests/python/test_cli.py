@@ -124,6 +124,26 @@ class Read(WithDevices):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"does not answer", r.stderr)
 
+    def test_numbered_adapter_that_is_out_and_numbering_by_hand(self):
+        numbers = self.file("com-ports")
+        with open(numbers, "w") as f:
+            f.write("COM4 0403:6001 serial=GONE1 if=00 # Maker Adapter\nnonsense\ncom4 1:2 at=1-1 if=00\n")
+        env = clean_environment()
+        env["TAVIO32_COM_NUMBERS"] = numbers
+        del env["TAVIO32_COM4"]
+        r = run(["read", "--interface", "sios", "--port", "4", "--count", "1"], env=env)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"the USB adapter of COM4 (Maker Adapter) is not plugged in", r.stderr)
+        self.assertRegex(run(["ports"], env=env).stdout.decode(), r"COM4 +- +\(USB adapter\) +not plugged in: Maker Adapter")
+        r = run(["ports", "--assign", "COM5=/dev/null"], env=env)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"/dev/null is no USB serial adapter", r.stderr)
+        r = run(["ports", "--forget", "COM4"], env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(numbers) as f:
+            self.assertNotIn("COM4", f.read())
+        self.assertEqual(run(["ports", "--assign", "COM12=/dev/null"], env=env).returncode, 2)
+
     def test_unmapped_and_busy_ports_say_what_to_do(self):
         r = run(["read", "--interface", "sios", "--port", "4", "--count", "1"])
         self.assertEqual(r.returncode, 1)

@@ -98,6 +98,15 @@ class Interfaces(Devices):
         with self.assertRaises(ValueError):
             tavio32.open("toaster", port=3)
 
+    def test_numbered_adapter_that_is_out(self):
+        numbers = os.path.join(self.dir.path, "com-ports")
+        with open(numbers, "w") as f:
+            f.write("COM5 0403:6001 serial=GONE2 if=00 # Maker Adapter\n")
+        os.environ["TAVIO32_COM_NUMBERS"] = numbers
+        del os.environ["TAVIO32_COM5"]
+        with self.assertRaisesRegex(tavio32.PortError, r"the USB adapter of COM5 \(Maker Adapter\) is not plugged in"):
+            tavio32.open("sios", port=5)
+
     def test_silent_interface_raises(self):
         self.sim("silent")
         with tavio32.open("sios", port=3) as box:

@@ -1,5 +1,8 @@
 // tavio32 ports: COM1..COM9 with their devices, and the machine's serial devices.
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "cli_common.h"
 #include "cli_system.h"
@@ -7,22 +10,77 @@
 
 namespace tavio::cli {
 
+namespace {
+struct PortsOptions {
+  std::vector<std::string> assign;
+  std::string forget;
+  bool assign_new = false;
+};
+
+// COMn=DEVICE, or COMn alone for --forget.
+int com_number(const std::string &text) {
+  if (text.size() == 4 && (text[0] == 'C' || text[0] == 'c') && (text[1] == 'O' || text[1] == 'o') &&
+      (text[2] == 'M' || text[2] == 'm') && text[3] >= '1' && text[3] <= '9')
+    return text[3] - '0';
+  return 0;
+}
+
+int cmd_numbers(const PortsOptions &o) {
+  std::vector<std::string> lines;
+  std::string error;
+  bool ok = true;
+  if (!o.forget.empty()) {
+    const int n = com_number(o.forget);
+    if (!n) fail("--forget takes a port name such as COM3, not " + o.forget, kExitUsage);
+    ok = forget_number(n, error);
+    if (ok) lines.push_back(com(n) + " is no adapter's number now");
+  }
+  for (const std::string &a : o.assign) {
+    if (!ok) break;
+    const size_t eq = a.find('=');
+    const int n = eq == std::string::npos ? 0 : com_number(a.substr(0, eq));
+    if (!n || eq + 1 >= a.size()) fail("--assign takes COMn=DEVICE, such as COM5=/dev/ttyUSB0, not " + a, kExitUsage);
+    ok = number_adapters(n, a.substr(eq + 1), lines, error);
+  }
+  if (ok && o.assign_new) {
+    ok = number_adapters(0, "", lines, error);
+    if (ok && lines.empty()) lines.push_back("every USB adapter that is plugged in has its number");
+  }
+  for (const std::string &l : lines) std::printf("%s\n", l.c_str());
+  if (!ok) fail(error + (error.find("ermission") != std::string::npos ? " (the numbers are the machine's: run it as root)" : ""));
+  return 0;
+}
+} // namespace
+
 static int cmd_ports() {
   std::printf("Ports (the library looks the device up at every open):\n");
   for (int n = 1; n <= 9; ++n) {
     const Mapping m = map_port(n);
     std::string state;
-    if (m.path.empty()) state = "no device";
+    if (m.absent) state = "not plugged in: " + m.adapter;
+    else if (m.path.empty()) state = "no device";
     else if (m.path.rfind("rfc2217://", 0) == 0) state = "network port (not tried)";
     else {
       if (!device_exists(m.path)) state = "missing";
       else {
         std::string problem = open_problem(com(n), m);
         state = problem.empty() ? "can be opened" : problem;
+        if (!m.adapter.empty()) state += " (" + m.adapter + ")";
       }
     }
     std::printf("  %-5s %-24s %-14s %s\n", com(n).c_str(), m.path.empty() ? "-" : m.path.c_str(),
                 m.source == "default" ? "(default)" : ("(" + m.source + ")").c_str(), state.c_str());
+  }
+  const std::vector<UsbAdapter> usb = usb_adapters();
+  if (!usb.empty()) {
+    std::printf("\nUSB adapters (their numbers: %s):\n", numbers_place().c_str());
+    bool unnumbered = false;
+    for (const UsbAdapter &a : usb) {
+      unnumbered |= a.com == 0;
+      std::printf("  %-5s %-24s %s\n", a.com ? com(a.com).c_str() : "-", a.device.c_str(),
+                  a.about.empty() ? "" : a.about.c_str());
+    }
+    if (unnumbered) std::printf("  (tavio32 ports --assign numbers those without a number)\n");
   }
   const std::vector<SerialDevice> devices = serial_devices();
   std::printf("\nSerial devices on this machine:%s\n", devices.empty() ? " none found" : "");
@@ -40,6 +98,9 @@ static int cmd_ports() {
     int mapped = 0;
     for (int n = 1; n <= 9 && !mapped; ++n)
       if (map_port(n).path == d) mapped = n;
+    bool numbered = false;
+    for (const UsbAdapter &a : usb) numbered |= a.com != 0 && a.device == d;
+    if (numbered && !mapped) continue; // numbered, but another variable takes its COM name
     if (mapped) {
       std::printf("  %-40s is %s%s\n", d.c_str(), com(mapped).c_str(), about.c_str());
     } else if (next < free_ports.size()) {
@@ -52,7 +113,18 @@ static int cmd_ports() {
 }
 
 Subcommand add_ports(CLI::App &app) {
-  return {app.add_subcommand("ports", "COM1..COM9 with their devices, and the serial devices on this machine"), cmd_ports};
+  auto o = std::make_shared<PortsOptions>();
+  auto *ports = app.add_subcommand("ports", "COM1..COM9 with their devices, and the serial devices on this machine");
+  ports->add_flag("--assign-new", o->assign_new, "Give a COM number (COM3 up) to every USB adapter that has none");
+  ports->add_option("--assign", o->assign, "Give COMn to a USB adapter, wherever it is plugged in later: COMn=DEVICE")
+      ->type_name("COMn=DEVICE");
+  ports->add_option("--forget", o->forget, "Take COMn's number from its USB adapter")->type_name("COMn");
+  ports->footer("On Linux a USB adapter keeps the COM number it was given (as on Windows): the package's udev rule "
+                "numbers each new adapter when it is plugged in, and these options number them by hand.");
+  return {ports, [o] {
+            if (o->assign_new || !o->assign.empty() || !o->forget.empty()) return cmd_numbers(*o);
+            return cmd_ports();
+          }};
 }
 
 } // namespace tavio::cli

@@ -7,6 +7,7 @@
 
 #include "cli_blocks.h"
 #include "cli_common.h"
+#include "cli_system.h"
 #include "commands.h"
 #include "tavio32.h"
 
@@ -97,13 +98,16 @@ int cmd_record(const RecordOptions &o) {
   tavio32_set_readout_progress(nullptr, nullptr);
   if (live) std::printf("\n");
   if (got < 0) {
+    const std::string removed = g_interrupted ? "" : removed_problem(o.port, GETCOM());
     CLOSECOM();
+    if (p.done == 0 && !removed.empty()) fail(removed);
     if (p.done == 0 && !g_interrupted) not_answering(i, o.port);
+    if (!removed.empty()) std::fprintf(stderr, "tavio32: %s\n", removed.c_str());
     const std::string partial = o.out + ".partial.dat";
     const size_t kept = size_t(header) + size_t(p.done);
     if (!write_file(partial, std::string(buffer.data(), kept)))
       fail("cannot write " + partial + ": " + std::strerror(errno));
-    std::printf("%s after %d of %d bytes; what was read is in %s\n", g_interrupted ? "Stopped" : "The interface fell silent",
+    std::printf("%s after %d of %d bytes; what was read is in %s\n", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
                 p.done, p.expected, partial.c_str());
     return g_interrupted ? kExitInterrupted : kExitFailure;
   }

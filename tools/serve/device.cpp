@@ -245,9 +245,11 @@ void Device::sample() {
   const int32_t din = silent ? -1 : DIN();
   if (code_ && (silent || din < 0)) {
     const cli::Interface *i = iface();
+    // (Asked while the port is open: a removed adapter shows in its handle.)
+    const std::string problem = i ? cli::not_answering_text(*i, port_) : "the interface does not answer";
     CLOSECOM();
     next_retry_ = now_ms() + kRetryMs;
-    set_state("error", i ? cli::not_answering_text(*i, port_) : "the interface does not answer");
+    set_state("error", problem);
     return;
   }
   ++samples_;
@@ -434,6 +436,13 @@ void Device::publish_state() {
   s["every_ms"] = every_ms_;
   s["state"] = state_;
   s["error"] = error_ ? json(*error_) : json(nullptr);
+  s["removed"] = error_ && (error_->find(" was removed") != std::string::npos ||
+                            error_->find(" is not plugged in") != std::string::npos);
+  // The numbered USB adapters plugged in now, for the interface choice.
+  json adapters = json::array();
+  for (const cli::UsbAdapter &a : cli::usb_adapters())
+    if (a.com) adapters.push_back({{"port", a.com}, {"device", a.device}, {"about", a.about}});
+  s["adapters"] = adapters;
   s["outputs"] = {{"digital", true},
                   {"analog", i ? i->analog_outputs : 0},
                   {"status", i ? i->status_output : false}};

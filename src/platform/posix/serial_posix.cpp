@@ -1,6 +1,7 @@
 // Serial ports on POSIX: raw termios lines, exclusive opens, and the
 // time-out sets reproduced with a poll() loop on a non-blocking descriptor.
 #include "platform/posix/posix_backend.h"
+#include "platform/posix/adapters.h"
 
 #include <cctype>
 #include <cerrno>
@@ -107,7 +108,8 @@ int wait_ready(int fd, short events, uint64_t deadline) {
   }
 }
 
-// TAVIO32_<NAME> first, then COM1..COM9 -> /dev/ttyS0..8.
+// TAVIO32_<NAME> first, then the USB adapter numbered COMn, then
+// COM1..COM9 -> /dev/ttyS0..8.
 bool PosixBackend::device_path(const char *name, std::string &path) {
   char upper[8] = {};
   size_t len = std::strlen(name);
@@ -125,6 +127,13 @@ bool PosixBackend::device_path(const char *name, std::string &path) {
     return true;
   }
   if (len == 4 && upper[0] == 'C' && upper[1] == 'O' && upper[2] == 'M' && upper[3] >= '1' && upper[3] <= '9') {
+    // A USB adapter that has this number leads there, wherever it is
+    // plugged in now; while it is out, the name has no device.
+    switch (adapters::device_of(upper[3] - '0', path)) {
+    case adapters::Lookup::Present: return true;
+    case adapters::Lookup::Absent: return false;
+    case adapters::Lookup::NotNumbered: break;
+    }
     path = "/dev/ttyS" + std::to_string(upper[3] - '1');
     return true;
   }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <glob.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -32,18 +33,110 @@
 #include <termios.h>
 
 #include "cli_common.h"
+#include "platform/posix/adapters.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
 
-const char *port_naming() { return "Ports COM1..COM9 are /dev/ttyS0..8 unless TAVIO32_COMn=PATH says otherwise."; }
+namespace adapters = platform::adapters;
 
+const char *port_naming() {
+  return "Ports COM1..COM9 are /dev/ttyS0..8, or the USB adapter numbered so (tavio32 ports), unless "
+         "TAVIO32_COMn=PATH says otherwise.";
+}
+
+// As the library maps a COM name (its device_path): the variable, the
+// numbered adapter, the motherboard's port.
 Mapping map_port(int n) {
   const std::string var = "TAVIO32_COM" + std::to_string(n);
-  if (const char *v = std::getenv(var.c_str())) return {v, var};
-  if (n >= 1 && n <= 9) return {"/dev/ttyS" + std::to_string(n - 1), "default"};
-  return {"", ""};
+  if (const char *v = std::getenv(var.c_str())) return {v, var, "", false};
+  if (n < 1 || n > 9) return {"", "", "", false};
+  std::string device;
+  adapters::Number number;
+  switch (adapters::device_of(n, device, &number)) {
+  case adapters::Lookup::Present: return {device, "USB adapter", number.about, false};
+  case adapters::Lookup::Absent: return {"", "USB adapter", number.about.empty() ? number.key : number.about, true};
+  case adapters::Lookup::NotNumbered: break;
+  }
+  return {"/dev/ttyS" + std::to_string(n - 1), "default", "", false};
 }
+
+static bool usb_path(const std::string &path) {
+  for (const char *p : {"/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/"})
+    if (path.rfind(p, 0) == 0) return true;
+  return false;
+}
+
+// A USB adapter's line that went away: its node, removed while the port
+// held it open, or its mapping, which leads nowhere now.
+std::string removed_problem(int port, int32_t handle) {
+  const Mapping m = map_port(port);
+  std::string gone; // the device that went away
+  if (handle > 0) {
+    // A device node that the system removed while it was open.
+    char link[64], target[512];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", int(handle));
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n > 0) {
+      const std::string t(target, size_t(n));
+      const std::string deleted = " (deleted)";
+      if (t.size() > deleted.size() && t.compare(t.size() - deleted.size(), deleted.size(), deleted) == 0)
+        gone = t.substr(0, t.size() - deleted.size());
+      // A line whose device went is hung up at once (its node may go a
+      // moment later): every request but a few fails with EIO.
+      int bits = 0;
+      if (gone.empty() && ::ioctl(handle, TIOCMGET, &bits) != 0 && errno == EIO) gone = t;
+    }
+  }
+  if (gone.empty() && m.absent) gone = "?";
+  if (gone.empty() && !m.path.empty() && m.path.rfind("rfc2217://", 0) != 0 && !device_exists(m.path)) gone = m.path;
+  if (gone.empty()) return "";
+  std::string what = m.adapter;
+  if (gone != "?" && (m.source != "USB adapter" || !m.absent)) what += (what.empty() ? "" : ", ") + gone;
+  // (Other devices that go away, such as an emulator's pseudo-terminal,
+  // keep the plain "does not answer".)
+  if (m.source != "USB adapter" && !usb_path(gone) && !usb_path(m.path)) return "";
+  return "the USB adapter of " + com(port) + " was removed" + (what.empty() ? "" : " (" + what + ")") +
+         ": plug it in again";
+}
+
+std::vector<UsbAdapter> usb_adapters() {
+  std::vector<UsbAdapter> out;
+  const std::vector<adapters::Number> numbers = adapters::read_numbers();
+  for (const adapters::Adapter &a : adapters::present()) {
+    UsbAdapter u{a.device, a.about, 0};
+    for (const adapters::Number &n : numbers)
+      if (n.key == a.key) u.com = n.com;
+    out.push_back(u);
+  }
+  return out;
+}
+
+std::string numbers_place() { return adapters::numbers_path(); }
+
+bool number_adapters(int n, const std::string &device, std::vector<std::string> &lines, std::string &error) {
+  if (device.empty()) {
+    std::vector<adapters::Number> given;
+    const bool ok = adapters::number_new({}, given, error);
+    for (const adapters::Number &g : given)
+      for (const adapters::Adapter &a : adapters::present())
+        if (a.key == g.key) lines.push_back(com(g.com) + " is now " + a.device + (a.about.empty() ? "" : " (" + a.about + ")"));
+    return ok;
+  }
+  char *real = ::realpath(device.c_str(), nullptr);
+  adapters::Adapter a;
+  const bool found = real && adapters::identify(real, a);
+  std::free(real);
+  if (!found) {
+    error = device + " is no USB serial adapter that is plugged in (tavio32 ports lists them)";
+    return false;
+  }
+  if (!adapters::set_number(n, a, error)) return false;
+  lines.push_back(com(n) + " is now " + a.device + (a.about.empty() ? "" : " (" + a.about + ")"));
+  return true;
+}
+
+bool forget_number(int n, std::string &error) { return adapters::forget(n, error); }
 
 static std::string process_name(pid_t pid) {
   char path[64], name[64] = "";
@@ -181,6 +274,9 @@ bool device_exists(const std::string &path) {
 
 std::string open_problem(const std::string &port_name, const Mapping &m) {
   const std::string var = "TAVIO32_" + port_name;
+  if (m.absent)
+    return "the USB adapter of " + port_name + " (" + m.adapter + ") is not plugged in: plug it in, or give " +
+           port_name + " to another one (tavio32 ports --assign " + port_name + "=DEVICE)";
   if (m.path.empty())
     return port_name + " has no device (" + var + " is empty): set " + var +
            "=/dev/ttyUSB0 or the device your interface hangs on";

@@ -126,11 +126,32 @@ Mapping map_port(int n) {
   char value[1024];
   SetLastError(ERROR_SUCCESS);
   const DWORD got = GetEnvironmentVariableA(var.c_str(), value, sizeof value);
-  if (got > 0 && got < sizeof value) return {std::string(value, got), var};
-  if (got == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) return {"", var}; // set and empty: no device
-  if (n >= 1) return {"COM" + std::to_string(n), "default"};
-  return {"", ""};
+  if (got > 0 && got < sizeof value) return {std::string(value, got), var, "", false};
+  if (got == 0 && GetLastError() != ERROR_ENVVAR_NOT_FOUND) return {"", var, "", false}; // set and empty: no device
+  if (n >= 1) return {"COM" + std::to_string(n), "default", "", false};
+  return {"", "", "", false};
 }
+
+// A port whose device the system no longer has: on Windows nearly always a
+// USB adapter that was pulled out (its COM name goes with it).
+std::string removed_problem(int port, int32_t) {
+  const Mapping m = map_port(port);
+  if (m.path.empty() || m.path.rfind("rfc2217://", 0) == 0 || device_exists(m.path)) return "";
+  return "the USB adapter of " + com(port) + " was removed: plug it in again";
+}
+
+// Windows numbers USB adapters itself (the Device Manager shows and changes
+// their numbers).
+std::vector<UsbAdapter> usb_adapters() { return {}; }
+bool number_adapters(int, const std::string &, std::vector<std::string> &, std::string &error) {
+  error = "Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them";
+  return false;
+}
+bool forget_number(int, std::string &error) {
+  error = "Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them";
+  return false;
+}
+std::string numbers_place() { return "the Device Manager"; }
 
 // Windows does not tell who has a serial port open.
 std::vector<Holder> holders_of(const std::string &) { return {}; }
