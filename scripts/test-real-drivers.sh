@@ -39,6 +39,7 @@ if [ "${1:-}" = --guest ]; then
     if out=$("$@" 2>&1); then
       passed=$((passed + 1))
       echo "real-drivers: ok   $name"
+      printf '%s\n' "$out" | grep '^figures:' | sed 's/^/real-drivers: /' || true
     else
       failed=$((failed + 1))
       echo "real-drivers: FAIL $name"
@@ -50,7 +51,17 @@ if [ "${1:-}" = --guest ]; then
     n=$((n + 1))
     echo "$*" >/mnt/out/request.tmp
     mv /mnt/out/request.tmp "/mnt/out/request-$n"
-    for _ in $(seq 600); do [ -f "/mnt/out/done-$n" ] && return 0; sleep 0.1; done
+    for _ in $(seq 600); do
+      if [ -f "/mnt/out/done-$n" ]; then
+        # QEMU's answer: nothing but the command and its prompt when it went well.
+        if grep -q -i -E "error|fail|not found|duplicate" "/mnt/out/done-$n"; then
+          echo "real-drivers: QEMU's monitor: $(tr -d '\r' <"/mnt/out/done-$n" | tr '\n' ' ')"
+          return 1
+        fi
+        return 0
+      fi
+      sleep 0.1
+    done
     echo "the host did not carry out: $*"
     return 1
   }
@@ -157,7 +168,7 @@ print("ok")'
       echo "(exit $rc, $((($(date +%s%N) - t0) / 1000000)) ms after the unplug)" >>/tmp/out.txt
       check "$name" bash -c "cat /tmp/out.txt; [ $rc = 1 ] && grep -q 'the USB adapter of COM4 was removed' /tmp/out.txt"
       adapter sios TAVIOSIOS
-      wait_for /dev/tavio32/COM4 >/dev/null
+      check "plugged in again: COM4" wait_for /dev/tavio32/COM4
     }
     unplug_during "read ends with the adapter's removal, status 1" 2 tavio32 read --interface sios --port 4 --every 20
     unplug_during "record ends with the adapter's removal, status 1" 1 \
@@ -232,7 +243,7 @@ monitor_loop() {
     for r in "$work"/out/request-*; do
       [ -e "$r" ] || continue
       local n=${r##*-}
-      python3 - "$work/monitor" "$(cat "$r")" <<'EOF' >>"$work/monitor.log" 2>&1
+      python3 - "$work/monitor" "$(cat "$r")" <<'EOF' >"$work/out/answer-$n" 2>&1
 import socket, sys
 s = socket.socket(socket.AF_UNIX)
 s.connect(sys.argv[1])
@@ -246,10 +257,10 @@ def prompt():
     return got
 prompt()
 s.sendall(sys.argv[2].encode() + b"\n")
-print(sys.argv[2], prompt().decode(errors="replace"))
+print(prompt().decode(errors="replace"))
 EOF
       rm -f "$r"
-      touch "$work/out/done-$n"
+      mv "$work/out/answer-$n" "$work/out/done-$n"
     done
     sleep 0.1
   done

@@ -5,6 +5,7 @@ import fcntl
 import os
 import socket
 import termios
+import time
 
 LOCK_NAME = "tavio32.one-process-lock"
 
@@ -143,13 +144,13 @@ def port_path(number):
     return "/dev/ttyS%d" % (number - 1)
 
 
-def removed_problem(number, handle):
-    """ "the USB adapter of COM3 was removed ..." when the device behind
-    COM<number> (open as `handle`, or 0) went away; "" when it is there."""
-    gone = ""
+def _removed_now(number, handle):
+    """(text, usb): the removal, "" when the device is there; whether the
+    port is a USB adapter's."""
+    gone = line = ""
     if handle > 0:
         try:
-            target = os.readlink("/proc/self/fd/%d" % handle)
+            target = line = os.readlink("/proc/self/fd/%d" % handle)
             if target.endswith(" (deleted)"):
                 gone = target[:-len(" (deleted)")]
             else:
@@ -166,14 +167,25 @@ def removed_problem(number, handle):
         gone = "?"
     if not gone and path and not path.startswith("rfc2217://") and not os.path.exists(path):
         gone = path
-    if not gone:
-        return ""
-    usb = adapter is not None or gone.startswith(("/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/")) \
-        or path.startswith(("/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/"))
-    if not usb:  # an emulator's pseudo-terminal, say: "does not answer" says enough
-        return ""
+    usb = adapter is not None or any(p.startswith(("/dev/ttyUSB", "/dev/ttyACM", "/dev/serial/"))
+                                     for p in (gone, path, line))
+    if not gone or not usb:  # an emulator's pseudo-terminal, say: "does not answer" says enough
+        return "", usb
     what = ", ".join(w for w in ((adapter or ("", ""))[1], "" if gone == "?" else gone) if w)
-    return "the USB adapter of COM%d was removed%s: plug it in again" % (number, " (%s)" % what if what else "")
+    return "the USB adapter of COM%d was removed%s: plug it in again" % (number, " (%s)" % what if what else ""), usb
+
+
+def removed_problem(number, handle):
+    """ "the USB adapter of COM3 was removed ..." when the device behind
+    COM<number> (open as `handle`, or 0) went away; "" when it is there.
+    The system learns of a pulled adapter a moment after its line fell
+    silent: a USB line that seems to be there is asked again for a second."""
+    until = time.monotonic() + 1
+    removed, usb = _removed_now(number, handle)
+    while not removed and usb and time.monotonic() < until:
+        time.sleep(0.05)
+        removed, usb = _removed_now(number, handle)
+    return removed
 
 
 def device_holders(path):

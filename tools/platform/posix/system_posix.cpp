@@ -69,35 +69,49 @@ static bool usb_path(const std::string &path) {
 
 // A USB adapter's line that went away: its node, removed while the port
 // held it open, or its mapping, which leads nowhere now.
-std::string removed_problem(int port, int32_t handle) {
+static std::string removed_now(int port, int32_t handle, bool &usb) {
   const Mapping m = map_port(port);
-  std::string gone; // the device that went away
+  std::string gone, line; // the device that went away; the open line
   if (handle > 0) {
-    // A device node that the system removed while it was open.
     char link[64], target[512];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", int(handle));
     const ssize_t n = ::readlink(link, target, sizeof target - 1);
     if (n > 0) {
-      const std::string t(target, size_t(n));
+      line.assign(target, size_t(n));
       const std::string deleted = " (deleted)";
-      if (t.size() > deleted.size() && t.compare(t.size() - deleted.size(), deleted.size(), deleted) == 0)
-        gone = t.substr(0, t.size() - deleted.size());
+      if (line.size() > deleted.size() && line.compare(line.size() - deleted.size(), deleted.size(), deleted) == 0)
+        gone = line.substr(0, line.size() - deleted.size());
       // A line whose device went is hung up at once (its node may go a
       // moment later): every request but a few fails with EIO.
       int bits = 0;
-      if (gone.empty() && ::ioctl(handle, TIOCMGET, &bits) != 0 && errno == EIO) gone = t;
+      if (gone.empty() && ::ioctl(handle, TIOCMGET, &bits) != 0 && errno == EIO) gone = line;
     }
   }
+  // (Other devices that go away, such as an emulator's pseudo-terminal,
+  // keep the plain "does not answer".)
+  usb = m.source == "USB adapter" || usb_path(m.path) || usb_path(line);
+  if (!usb) return "";
   if (gone.empty() && m.absent) gone = "?";
   if (gone.empty() && !m.path.empty() && m.path.rfind("rfc2217://", 0) != 0 && !device_exists(m.path)) gone = m.path;
   if (gone.empty()) return "";
   std::string what = m.adapter;
-  if (gone != "?" && (m.source != "USB adapter" || !m.absent)) what += (what.empty() ? "" : ", ") + gone;
-  // (Other devices that go away, such as an emulator's pseudo-terminal,
-  // keep the plain "does not answer".)
-  if (m.source != "USB adapter" && !usb_path(gone) && !usb_path(m.path)) return "";
+  if (gone != "?") what += (what.empty() ? "" : ", ") + gone;
   return "the USB adapter of " + com(port) + " was removed" + (what.empty() ? "" : " (" + what + ")") +
          ": plug it in again";
+}
+
+// The system learns of a pulled adapter a moment after its line fell
+// silent (the USB host controller notices, then the driver lets go): a USB
+// line that seems to be there is asked again for up to a second.
+std::string removed_problem(int port, int32_t handle) {
+  bool usb = false;
+  const double until = now_ms() + 1000;
+  std::string removed = removed_now(port, handle, usb);
+  while (removed.empty() && usb && now_ms() < until) {
+    ::usleep(50000);
+    removed = removed_now(port, handle, usb);
+  }
+  return removed;
 }
 
 std::vector<UsbAdapter> usb_adapters() {
