@@ -76,15 +76,12 @@ win="$(cd "${args[0]}" && pwd)"
 native="$(cd "${args[1]:-$repo/build}" && pwd)"
 [ -x "$native/tavio32-sim" ] || { say "no $native/tavio32-sim (build the native tools first)"; exit 1; }
 [ -f "$win/TAVIO32.DLL" ] || { say "no $win/TAVIO32.DLL"; exit 1; }
-for tool in qemu-system-x86_64 mmdebstrap genext2fs mke2fs; do
-  if ! command -v "$tool" >/dev/null; then
-    say "SKIPPED the 32-bit DLL: this machine cannot run it, and $tool is not installed for the emulated PC (scripts/setup.sh vm installs the tools)"
-    exit 77
-  fi
-done
-
 # --- the image, made once (shared with scripts/test-real-drivers.sh) ------
 . "$repo/scripts/vm-image.sh"
+if tool=$(vm_tool_missing); then
+  say "SKIPPED the 32-bit DLL: this machine cannot run it, and $tool is not installed for the emulated PC (scripts/setup.sh vm installs the tools)"
+  exit 77
+fi
 rc=0
 vm_image test-wine32-vm || rc=$?
 [ "$rc" = 0 ] || exit "$rc"

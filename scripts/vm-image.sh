@@ -12,6 +12,7 @@
 # by the host for each run), keeps its status in /mnt/out/status, and powers
 # off.
 #
+#   vm_tool_missing prints the first tool of the PC that is not installed.
 #   vm_image NAME   makes the image where missing; sets image, kernel, initrd.
 #                   Returns 77 (said in one line by NAME) when the i386 lists
 #                   cannot be had, 1 when the image cannot be made.
@@ -34,6 +35,16 @@ echo $? >/mnt/out/status
 sync
 echo o >/proc/sysrq-trigger
 sleep 10'
+
+# vm_tool_missing: the first of the emulated PC's tools that is not
+# installed, or nothing (status 1) when all are.
+vm_tool_missing() {
+  local tool
+  for tool in qemu-system-x86_64 mmdebstrap genext2fs mke2fs; do
+    command -v "$tool" >/dev/null || { echo "$tool"; return 0; }
+  done
+  return 1
+}
 
 vm_image() {
   local who=$1 packages suite=bookworm key cache mirror work t0

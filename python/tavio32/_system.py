@@ -179,8 +179,13 @@ def removed_problem(number, handle):
     """ "the USB adapter of COM3 was removed ..." when the device behind
     COM<number> (open as `handle`, or 0) went away; "" when it is there.
     The system learns of a pulled adapter a moment after its line fell
-    silent: a USB line that seems to be there is asked again for a second."""
-    until = time.monotonic() + 1
+    silent: a USB line that seems to be there is asked again for a second
+    (times TAVIO32_TIME_SLACK, 1 to 20, on a machine that runs slowly)."""
+    try:
+        slack = min(max(float(os.environ.get("TAVIO32_TIME_SLACK", "1")), 1.0), 20.0)
+    except ValueError:
+        slack = 1.0
+    until = time.monotonic() + slack
     removed, usb = _removed_now(number, handle)
     while not removed and usb and time.monotonic() < until:
         time.sleep(0.05)

@@ -102,10 +102,14 @@ static std::string removed_now(int port, int32_t handle, bool &usb) {
 
 // The system learns of a pulled adapter a moment after its line fell
 // silent (the USB host controller notices, then the driver lets go): a USB
-// line that seems to be there is asked again for up to a second.
+// line that seems to be there is asked again for up to a second (times
+// TAVIO32_TIME_SLACK, 1 to 20, on a machine that runs slowly, such as an
+// emulated PC).
 std::string removed_problem(int port, int32_t handle) {
   bool usb = false;
-  const double until = now_ms() + 1000;
+  const char *slack_text = std::getenv("TAVIO32_TIME_SLACK");
+  const double slack = std::clamp(slack_text ? std::atof(slack_text) : 1.0, 1.0, 20.0);
+  const double until = now_ms() + 1000 * slack;
   std::string removed = removed_now(port, handle, usb);
   while (removed.empty() && usb && now_ms() < until) {
     ::usleep(50000);
