@@ -124,7 +124,7 @@ if [ "${1:-}" = --guest ]; then
         has "[  PASSED  ] 4 tests" env TAVIO32_TEST_LOOPBACK=$dev /mnt/native/tests/real_device_test --gtest_color=no
     done
     for dev in /dev/ttyS2 /dev/tavio32/COM6; do
-      echo "real-drivers: figures on $dev: $(TAVIO32_COM7=$dev python3 /mnt/repo/tests/drivers/figures.py 2>&1)"
+      echo "real-drivers: figures on $dev: $(TAVIO32_COM7=$dev python3 /mnt/repo/bench/bench_drivers.py 2>&1)"
     done
     # Found and used through USB with no variable for it.
     check "detect finds the Zelle on COM2 (/dev/ttyS1)" has "Zelle on COM2 (/dev/ttyS1)" tavio32 detect
@@ -311,7 +311,7 @@ boot() { # NUMBER ADAPTERS...: adapters plugged in at boot, as ID:SERIAL:PORT
 # The same figures on a pseudo-terminal here, for comparison.
 emulator pty echo
 for _ in $(seq 100); do [ -e "$work/pty" ] && break; sleep 0.05; done
-say "figures on a pseudo-terminal (this machine): $(TAVIO32_COM7=$work/pty LD_LIBRARY_PATH=$native python3 "$repo/tests/drivers/figures.py" 2>&1)"
+say "figures on a pseudo-terminal (this machine): $(TAVIO32_COM7=$work/pty LD_LIBRARY_PATH=$native python3 "$repo/bench/bench_drivers.py" 2>&1)"
 say "the emulated PC (TCG): 8250 and ftdi_sio, emulators from $native"
 result=0
 boot 1 sios:TAVIOSIOS:1 || result=1
