@@ -179,6 +179,34 @@ class Recordings(Devices):
         self.assertEqual(rec.times_ms[8], 0)
 
 
+    def test_write_protected_files_stay_and_are_named(self):
+        # In a child as an ordinary user (as root: nobody), in a folder open to all.
+        os.chmod(self.dir.path, 0o777)
+        rec = tavio32.Recording(bytes(30720), 4)
+        names = [os.path.join(self.dir.path, n) for n in ("r.txt", "r.dat", "r.csv")]
+        for name in names:
+            with open(name, "w") as f:
+                f.write("old")
+            os.chmod(name, 0o444)
+        tavio32.raw.VERSION(0)  # loaded before the fork
+        pid = os.fork()
+        if pid == 0:
+            refused = 0
+            if os.geteuid() == 0:
+                os.setgid(65534)
+                os.setuid(65534)
+            for i, save in enumerate((rec.save_table, rec.save_raw, rec.to_csv)):
+                try:
+                    save(names[i])
+                except tavio32.WriteProtectedError as e:
+                    refused |= (isinstance(e, PermissionError) and "cannot write " + names[i] in str(e)) << i
+            os._exit(refused)
+        self.assertEqual(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), 7)
+        for name in names:
+            with open(name) as f:
+                self.assertEqual(f.read(), "old")
+
+
 class Ports(Devices):
     def test_bytes_in_and_out_including_zero_bytes(self):
         self.sim("echo")
