@@ -144,7 +144,8 @@ else()
   message(STATUS "No uglifyjs: the page's QR library is embedded unminified (scripts/setup.sh demo installs it)")
 endif()
 # Each file is also embedded gzip-compressed (gzip -9 -n, the same bytes
-# every build) for browsers that accept it.
+# every build) for browsers that accept it. No Brotli: browsers ask for it
+# over HTTPS and from localhost only, and the class's phones come over HTTP.
 find_program(TAVIO32_GZIP gzip)
 if(NOT TAVIO32_GZIP)
   message(STATUS "No gzip: the page's files are served uncompressed")
