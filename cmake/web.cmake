@@ -126,6 +126,31 @@ foreach(k RANGE ${keys_last})
   endif()
 endforeach()
 
+# qrcode-generator ships its library unminified (57 KB): Debian's uglifyjs
+# (scripts/setup.sh installs it) minifies it at build time, keeping its
+# copyright and licence lines. Without uglifyjs it is embedded as it is.
+set(web_qrcode ${TAVIO32_WEB_LIB_qrcode_generator}/dist/qrcode.js)
+set(web_generated)
+find_program(TAVIO32_UGLIFYJS uglifyjs)
+if(TAVIO32_UGLIFYJS)
+  add_custom_command(OUTPUT ${web_bin}/qrcode.min.js
+    COMMAND ${TAVIO32_UGLIFYJS} ${web_qrcode} --compress --mangle --comments "/Copyright|license/i"
+      -o ${web_bin}/qrcode.min.js
+    DEPENDS ${web_qrcode}
+    COMMENT "Minifying the QR library" VERBATIM)
+  set(web_qrcode ${web_bin}/qrcode.min.js)
+  list(APPEND web_generated ${web_qrcode})
+else()
+  message(STATUS "No uglifyjs: the page's QR library is embedded unminified (scripts/setup.sh demo installs it)")
+endif()
+# Each file is also embedded gzip-compressed (gzip -9 -n, the same bytes
+# every build) for browsers that accept it. No Brotli: browsers ask for it
+# over HTTPS and from localhost only, and the class's phones come over HTTP.
+find_program(TAVIO32_GZIP gzip)
+if(NOT TAVIO32_GZIP)
+  message(STATUS "No gzip: the page's files are served uncompressed")
+endif()
+
 # url kind file, one a line (kinds: html js css).
 set(web_assets
   "/index.html html ${web_src}/index.html"
@@ -133,14 +158,14 @@ set(web_assets
   "/style.css css ${web_src}/style.css"
   "/uPlot.min.js js ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.iife.min.js"
   "/uPlot.min.css css ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.min.css"
-  "/qrcode.js js ${TAVIO32_WEB_LIB_qrcode_generator}/dist/qrcode.js")
+  "/qrcode.js js ${web_qrcode}")
 set(web_list ${web_bin}/assets.list)
 set(web_files)
 set(web_list_text)
 foreach(asset IN LISTS web_assets)
   string(APPEND web_list_text "${asset}\n")
   string(REGEX REPLACE "^[^ ]+ [^ ]+ " "" file "${asset}")
-  if(NOT EXISTS ${file})
+  if(NOT EXISTS ${file} AND NOT file IN_LIST web_generated)
     message(FATAL_ERROR "The page needs ${file}, which is missing")
   endif()
   list(APPEND web_files ${file})
@@ -148,6 +173,6 @@ endforeach()
 file(CONFIGURE OUTPUT ${web_list} CONTENT "${web_list_text}" @ONLY)
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/web_assets.cpp
   COMMAND ${CMAKE_COMMAND} -DOUT=${PROJECT_BINARY_DIR}/web_assets.cpp -DLIST=${web_list}
-    -P ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
+    "-DGZIP=${TAVIO32_GZIP}" -P ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
   DEPENDS ${web_files} ${web_list} ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
   COMMENT "Embedding the page")

@@ -68,6 +68,15 @@ int in_child(const std::function<int()> &body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs body in a child process as an ordinary user (as root: nobody); 10 if it cannot.
+int as_user(const std::function<int()> &body) {
+  return in_child([&] {
+    const passwd *p = ::getpwnam("nobody");
+    if (::geteuid() == 0 && (!p || ::setgroups(0, nullptr) || ::setgid(p->pw_gid) || ::setuid(p->pw_uid))) return 10;
+    return body();
+  });
+}
+
 class FileReplacement : public LibraryTest, public ::testing::WithParamInterface<Writer> {
 protected:
   void SetUp() override {
@@ -229,14 +238,8 @@ TEST_P(FileReplacement, DirectoryWithoutRoomForATemporaryFileIsWrittenInPlace) {
   ASSERT_EQ(::chmod(open.c_str(), 0666), 0);
   ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  int status = in_child([&] {
-    if (::geteuid() == 0) {
-      const passwd *nobody = ::getpwnam("nobody");
-      uid_t uid = nobody ? nobody->pw_uid : 65534;
-      gid_t gid = nobody ? nobody->pw_gid : 65534;
-      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) return 10;
-      if (::access(open.c_str(), W_OK) != 0) return 11; // the temporary directory is out of nobody's reach
-    }
+  int status = as_user([&] {
+    if (::access(open.c_str(), W_OK) != 0) return 11; // the temporary directory is out of nobody's reach
     int r = 0;
     if (!save(open)) r |= 1;
     if (save(locked)) r |= 2;
@@ -248,6 +251,25 @@ TEST_P(FileReplacement, DirectoryWithoutRoomForATemporaryFileIsWrittenInPlace) {
   EXPECT_EQ(read_all(open), expected);
   EXPECT_EQ(read_all(locked), "old");
   EXPECT_EQ(sorted_names(dir.path()), (std::vector<std::string>{"locked.txt", "open.txt"}));
+}
+
+TEST_P(FileReplacement, WriteProtectedFileStaysThoughTheDirectoryIsWritable) {
+  // A write-protected file is never replaced: its own permission decides, as
+  // for an overwrite, not the directory's that a rename needs; links too.
+  std::string guarded = dir.file("guarded.txt"), open = dir.file("open.txt"), link = dir.file("link");
+  write_all(guarded, "old");
+  write_all(open, "old");
+  ASSERT_EQ(::symlink("guarded.txt", link.c_str()), 0);
+  ASSERT_EQ(::chmod(guarded.c_str(), 0444) | ::chmod(open.c_str(), 0666) | ::chmod(dir.path().c_str(), 0777), 0);
+  int status = as_user([&] {
+    if (::access(open.c_str(), W_OK) != 0) return 11; // the directory is out of nobody's reach
+    return (save(guarded) ? 1 : 0) | (save(link) ? 2 : 0) | (save(open) ? 0 : 4);
+  });
+  if (status == 10 || status == 11) GTEST_SKIP() << "cannot run the writer as nobody here (status " << status << ")";
+  EXPECT_EQ(status, 0) << "1, 2: the protected file was replaced; 4: the writable one was not";
+  EXPECT_EQ(read_all(guarded), "old");
+  EXPECT_EQ(stat_of(guarded).st_mode & 07777, 0444u);
+  EXPECT_EQ(read_all(open), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothWriters, FileReplacement, ::testing::Values(Writer::Raw, Writer::Table),

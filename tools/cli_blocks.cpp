@@ -47,11 +47,11 @@ Recording write_outputs(std::vector<char> &buffer, size_t valid, int32_t code, c
                         const std::string &csv, const std::string &svg, const std::string &title) {
   std::string name = txt; // the export may convert the name it is given in place
   if (!txt.empty() && TABELLESPEICHERN(name.data(), buffer.data()) < 0)
-    fail("cannot write " + txt + ": check the directory and free space");
+    fail(cannot_write(txt, "check the directory and free space"));
   std::vector<char> view(buffer.begin(), buffer.begin() + long(valid));
   Recording r = decode(view, header_size(code));
-  if (!csv.empty() && !write_csv(r, csv)) fail("cannot write " + csv + ": " + std::strerror(errno));
-  if (!svg.empty() && !write_svg(r, svg, title)) fail("cannot write " + svg + ": " + std::strerror(errno));
+  if (!csv.empty() && !write_csv(r, csv)) fail(cannot_write(csv, std::strerror(errno)));
+  if (!svg.empty() && !write_svg(r, svg, title)) fail(cannot_write(svg, std::strerror(errno)));
   return r;
 }
 

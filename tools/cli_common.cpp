@@ -11,6 +11,11 @@ namespace tavio::cli {
 
 void fail(const std::string &message, int status) { throw Failure{status, message}; }
 
+std::string cannot_write(const std::string &path, const std::string &otherwise) {
+  const std::string protection = write_protection(path);
+  return "cannot write " + path + ": " + (protection.empty() ? otherwise : protection);
+}
+
 volatile std::sig_atomic_t g_interrupted = 0;
 void progress(const char *label, double fraction, const std::string &text) {
   fraction = std::clamp(fraction, 0.0, 1.0);

@@ -22,6 +22,9 @@ struct Failure {
   std::string message;
 };
 [[noreturn]] void fail(const std::string &message, int status = kExitFailure);
+// "cannot write PATH: WHY", WHY being the file's write protection where it
+// has one, `otherwise` where not.
+std::string cannot_write(const std::string &path, const std::string &otherwise);
 
 // Set by Ctrl-C and the system's requests to end once catch_interrupts()
 // ran (cli_system.h, which also has the clock and the terminal).

@@ -94,8 +94,13 @@ double now_ms(); // the monotonic clock
 bool sleep_until(double ms);
 
 // Writes `text` to `path` completely or not at all, as the library replaces
-// files. False with errno set when it could not.
+// files (a write-protected file stays as it is). False with errno set when it
+// could not.
 bool write_file(const std::string &path, const std::string &text);
+// Why the existing file `path` may not be written by this user (its
+// permissions; on Windows its read-only, hidden or system attribute), in
+// words; empty when it may, or when there is no such file.
+std::string write_protection(const std::string &path);
 // A new private directory for temporary files; "" with `error` set when
 // none could be made. remove_directory removes it with the named files.
 std::string make_temporary_directory(std::string &error);

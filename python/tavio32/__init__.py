@@ -23,12 +23,12 @@ import time
 
 from . import _system
 from .errors import (AdapterRemovedError, LibraryBusyError, LibraryNotFoundError, NotAnsweringError,
-                     PortError, RecordingInterrupted, Tavio32Error)
+                     PortError, RecordingInterrupted, Tavio32Error, WriteProtectedError)
 
 __version__ = "1.22"
 __all__ = ["open", "detect", "Interface", "Recording", "Port", "raw", "Tavio32Error",
            "LibraryBusyError", "LibraryNotFoundError", "PortError", "NotAnsweringError",
-           "RecordingInterrupted", "AdapterRemovedError"]
+           "RecordingInterrupted", "AdapterRemovedError", "WriteProtectedError"]
 
 _builtin_open = open
 
@@ -309,15 +309,36 @@ class Recording:
         try:
             # A buffer of its own: on Windows the library converts the name in place.
             if raw.TABELLESPEICHERN(ctypes.create_string_buffer(os.fsencode(path)), buffer) < 0:
+                why = _write_protection(path)
+                if why:
+                    raise WriteProtectedError(path, why)
                 raise Tavio32Error("cannot write the table %s: check the directory and free space" % path)
         finally:
             raw.SETHARD(before)
 
 
+def _write_protection(path):
+    """Why the existing file path may not be written by this user, as the
+    library judges it; None when it may, or when there is no such file."""
+    try:
+        st = os.stat(path)
+    except OSError:
+        return None
+    if not stat.S_ISREG(st.st_mode):
+        return None
+    if getattr(st, "st_file_attributes", 0) & (stat.FILE_ATTRIBUTE_READONLY | stat.FILE_ATTRIBUTE_HIDDEN
+                                               | stat.FILE_ATTRIBUTE_SYSTEM):
+        return "the file is read-only, hidden or a system file"
+    if not os.access(path, os.W_OK, effective_ids=os.access in os.supports_effective_ids):
+        return "the file is write-protected (this user may not write it)"
+    return None
+
+
 def _write_whole(path, data):
     """Writes the file completely or leaves the old one as it was, as the
     library does: a symbolic link stays a link, an existing file keeps its
-    permission bits, a name that is no regular file is written in place."""
+    permission bits, a write-protected one stays as it is
+    (WriteProtectedError), a name that is no regular file is written in place."""
     path = os.fspath(path)
     mode = None
     if os.path.exists(path):
@@ -326,6 +347,9 @@ def _write_whole(path, data):
             with _builtin_open(path, "wb") as f:
                 f.write(data)
             return
+        why = _write_protection(path)
+        if why:
+            raise WriteProtectedError(path, why)
         mode = stat.S_IMODE(st.st_mode)
         path = os.path.realpath(path)
     if mode is None:

@@ -1,4 +1,6 @@
 """Exceptions of the tavio32 package."""
+import errno
+import os
 
 
 class Tavio32Error(Exception):
@@ -18,6 +20,18 @@ class LibraryBusyError(Tavio32Error):
         who = "process %d (%s)" % (pid, name) if pid else "another process"
         super().__init__("%s is using the tavio32 library, and only one process at a time "
                          "can: end it and try again" % who)
+
+
+class WriteProtectedError(Tavio32Error, PermissionError):
+    """A file that this user may not write (write-protected; on Windows
+    read-only, hidden or a system file) was left as it is; .filename names it."""
+
+    def __init__(self, path, why):
+        PermissionError.__init__(self, errno.EACCES, "cannot write %s: %s, and it was left as it is"
+                                 % (os.fspath(path), why), os.fspath(path))
+
+    def __str__(self):
+        return self.strerror
 
 
 class PortError(Tavio32Error):

@@ -88,6 +88,10 @@ class Page(unittest.TestCase):
             "new PerformanceObserver((l) => seen.push(...l.getEntries())).observe({type: 'layout-shift', buffered: true});"
             "setTimeout(() => done(seen.reduce((sum, e) => sum + e.value, 0)), 200);")
 
+    def first_load(self):  # the bytes of the page's own files that the load fetched, compressed where they were
+        return self.js("performance.getEntriesByType('navigation').concat(performance.getEntriesByType('resource'))"
+                       ".filter((e) => !e.name.includes('/api/')).reduce((sum, e) => sum + e.encodedBodySize, 0)")
+
     @unittest.skipIf(not ZBARIMG, "zbar-tools is not installed")
     def test_a_qr_code_takes_phones_to_the_watch_view_and_neither_view_jumps(self):
         d = self.driver
@@ -97,6 +101,7 @@ class Page(unittest.TestCase):
         s.base = "http://127.0.0.1:%d" % s.port
         control = s.base + "/?token=" + s.token
         shifts = {("control", 1366): self.layout_shift(control, 1366, 768)}
+        weight = {"control": self.first_load()}
         # Without a click, over a third of a projected screen's height: a phone reads it.
         code = d.find_element(By.ID, "join-code")
         until(lambda: code.find_elements(By.TAG_NAME, "svg"), what="the QR code")
@@ -111,6 +116,8 @@ class Page(unittest.TestCase):
         # no QR code (nor load its library).
         self.js("sessionStorage.clear()")
         shifts["watch", 1366] = self.layout_shift(url, 1366, 768)
+        weight["watch"] = self.first_load()
+        self.assertTrue(weight["control"] < 50000 and weight["watch"] < 40000, weight)  # 150 kB and 94 kB uncompressed
         self.assertEqual(d.find_element(By.ID, "role").text, "Watching (read only)")
         self.assertFalse(d.find_element(By.ID, "join").is_displayed())
         self.assertIsNone(self.js("window.qrcode"))

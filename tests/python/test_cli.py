@@ -3,6 +3,7 @@ interfaces on pseudo-terminals served by tavio32-sim."""
 import csv
 import io
 import os
+import pathlib
 import select
 import signal
 import subprocess
@@ -189,6 +190,19 @@ class Record(WithDevices):
         self.assertIn("value (0..255)", texts)
         for c in channels:
             self.assertIn("channel %d" % c, texts)
+
+    def test_write_protected_outputs_stay_and_are_named(self):
+        os.chmod(self.dir.path, 0o777)  # as an ordinary user (as root: nobody) in a folder open to all
+        dat, txt, csv_ = self.file("r.dat"), self.file("r.txt"), self.file("r.csv")
+        for name, content in ((dat, bytes(30720)), (txt, b"old"), (csv_, b"old")):
+            pathlib.Path(name).write_bytes(content)
+            os.chmod(name, 0o444)
+        for option, name in (("-o", txt), ("--csv", csv_)):
+            r = subprocess.run([CLI, "table", dat, "--interface", "sios", option, name], env=clean_environment(),
+                               capture_output=True, timeout=60, user="nobody" if os.geteuid() == 0 else None)
+            self.assertEqual(r.returncode, 1, r.stderr)
+            self.assertIn(b"cannot write %s: the file is write-protected" % name.encode(), r.stderr)
+            self.assertEqual(pathlib.Path(name).read_bytes(), b"old")
 
     def test_record_writes_raw_table_csv_and_plot(self):
         s = self.sim("sios")

@@ -2,6 +2,7 @@
 emulated by tavio32-sim on pseudo-terminals."""
 import ctypes
 import os
+import pathlib
 import signal
 import subprocess
 import sys
@@ -186,6 +187,25 @@ class Recordings(Devices):
         self.assertEqual(len(rec), 16)
         self.assertEqual(rec.block_of[8], 1)
         self.assertEqual(rec.times_ms[8], 0)
+
+    def test_write_protected_files_stay_and_are_named(self):
+        os.chmod(self.dir.path, 0o777)  # in a child as an ordinary user (as root: nobody), in a folder open to all
+        names = [os.path.join(self.dir.path, n) for n in ("r.txt", "r.dat", "r.csv")]
+        for name in names:
+            pathlib.Path(name).write_text("old")
+            os.chmod(name, 0o444)
+        rec, pid = tavio32.Recording(bytes(30720), 4), tavio32.raw.VERSION(0) and os.fork()  # loaded before
+        if pid == 0:
+            os.geteuid() == 0 and (os.setgid(65534), os.setuid(65534))
+            refused = 0
+            for i, save in enumerate((rec.save_table, rec.save_raw, rec.to_csv)):
+                try:
+                    save(names[i])
+                except tavio32.WriteProtectedError as e:
+                    refused |= (isinstance(e, PermissionError) and "cannot write " + names[i] in str(e)) << i
+            os._exit(refused)
+        self.assertEqual(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), 7)
+        self.assertEqual([pathlib.Path(n).read_text() for n in names], ["old"] * 3)
 
 
 class Ports(Devices):

@@ -1,5 +1,6 @@
 """`tavio32 serve` through its HTTP API (urllib), against the simulation and
 against an emulated Sios served by tavio32-sim."""
+import gzip
 import json
 import os
 import re
@@ -108,6 +109,20 @@ class Access(unittest.TestCase):
             self.assertTrue(ref.startswith("/") or "://" not in ref, ref)
             self.assertEqual(s.request("/" + ref.lstrip("/")).status, 200, ref)
         self.assertIn(b"uPlot", s.request("/uPlot.min.js").body)
+
+    def test_the_page_files_alone_come_gzipped_where_the_browser_takes_it(self):
+        s = self.server
+        for path, token in (("/", "control"), ("/", "watch"), ("/qrcode.js", "control")):
+            plain = s.request(path, token=token)
+            for accept, taken in (("gzip, deflate, br", True), ("x-gzip;q=0.5", True), ("*", True),
+                                  ("gzip;q=0, deflate", False), ("br", False), ("*;q=0.0", False)):
+                a = s.request(path, token=token, headers={"Accept-Encoding": accept})
+                self.assertEqual((a.headers["Content-Encoding"], a.headers["Vary"]),
+                                 ("gzip" if taken else None, "Accept-Encoding"), accept)
+                self.assertEqual(gzip.decompress(a.body) if taken else a.body, plain.body, accept)
+        self.assertLess(len(s.request("/qrcode.js").body), 25000)  # minified at build time
+        for path in ("/api/status", "/api/recording"):  # tokens and measurements: never
+            self.assertIsNone(s.request(path, headers={"Accept-Encoding": "gzip"}).headers["Content-Encoding"])
 
 
     def test_the_control_token_stays_out_of_cookies_and_addresses(self):

@@ -145,16 +145,22 @@ int program(const std::string &dir) {
   CHECK(VirtualProtect(ro, 4096, PAGE_READONLY, &was) && table(name.data(), buffer) == 0 && table(ro, buffer) == 0);
   CHECK(name == dir + "\\Me\xE1werte.txt" && GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES);
   CHECK(ro == dir + "\\R\xDF.txt" && GetFileAttributesA((dir + "\\R\xE1.txt").c_str()) != INVALID_FILE_ATTRIBUTES);
-  // Devices, a name too long for a temporary one beside it, a file a viewer holds open, a hidden file.
+  // Devices, a name too long for a temporary one beside it, a file a viewer holds open.
   std::string nul = dir + "\\nul.txt", device = "NUL", longer = dir + "\\" + std::string(253 - dir.size(), 'L');
   auto saved = [&](std::string &path) { return save(path.data(), buffer) == 30720; };
   CHECK(saved(device) && saved(nul) && saved(longer) && saved(held) && saved(hidden));
   HANDLE v = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, 0);
   buffer[100] = 'w';
-  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
-  CHECK(saved(held) && saved(hidden));
+  CHECK(saved(held));
   CHECK(ReadFile(v, keys, 200, &was, nullptr) && was == 200 && keys[100] == 'w');
-  CHECK(GetFileAttributesA(hidden.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  // A read-only, hidden or system file stays as it is for both writers, as creating over it fails.
+  for (DWORD protection : {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+    CHECK(SetFileAttributesA(hidden.c_str(), protection) && save(hidden.data(), buffer) == -1);
+    CHECK_EQ(table(hidden.data(), buffer), -1);
+    HANDLE h = CreateFileA(hidden.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, 0);
+    CHECK(ReadFile(h, keys, 200, &was, nullptr) && was == 200 && keys[100] == 0 && CloseHandle(h));
+    CHECK((GetFileAttributesA(hidden.c_str()) & protection) && SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_NORMAL));
+  }
   FreeLibrary(dll);
   return wt::summary("tavio32_wine_load program");
 }

@@ -106,8 +106,9 @@ int cmd_record(const RecordOptions &o) {
     const std::string partial = o.out + ".partial.dat";
     const size_t kept = size_t(header) + size_t(p.done);
     if (!write_file(partial, std::string(buffer.data(), kept)))
-      fail("cannot write " + partial + ": " + std::strerror(errno));
-    std::printf("%s after %d of %d bytes; what was read is in %s\n", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
+      fail(cannot_write(partial, std::strerror(errno)));
+    std::printf("%s after %d of %d bytes; what was read is in %s
+", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
                 p.done, p.expected, partial.c_str());
     return g_interrupted ? kExitInterrupted : kExitFailure;
   }
@@ -118,7 +119,7 @@ int cmd_record(const RecordOptions &o) {
   const std::string dat = o.out + ".dat";
   if (DATENSPEICHERN(const_cast<char *>(dat.c_str()), buffer.data()) < 0) {
     CLOSECOM();
-    fail("cannot write " + dat + ": check the directory and free space");
+    fail(cannot_write(dat, "check the directory and free space"));
   }
   Recording r = write_outputs(buffer, buffer.size(), i.code, o.out + ".txt", o.out + ".csv", o.out + ".svg",
                               std::string(i.title) + " recording " + o.out);

@@ -1,5 +1,7 @@
 #include "api.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -325,8 +327,37 @@ void Api::file(const Request &, Response &res, const std::string &ext) {
   res.set_content(bytes, type);
 }
 
+namespace {
+
+// Whether an Accept-Encoding header takes gzip: named (or as x-gzip), or
+// else "*", with a quality above zero.
+bool accepts_gzip(const std::string &header) {
+  int gzip = -1, any = -1; // -1 not named, 0 refused, 1 taken
+  for (size_t at = 0; at <= header.size();) {
+    size_t end = header.find(',', at);
+    if (end == std::string::npos) end = header.size();
+    std::string item = header.substr(at, end - at);
+    at = end + 1;
+    std::transform(item.begin(), item.end(), item.begin(), [](unsigned char c) { return std::tolower(c); });
+    item.erase(std::remove_if(item.begin(), item.end(), [](unsigned char c) { return std::isspace(c); }), item.end());
+    const size_t semi = item.find(';'), q = item.find(";q=");
+    const std::string coding = item.substr(0, semi);
+    // q=0, q=0.0, q=0.000: refused; any other value takes it.
+    const int taken = q != std::string::npos && item.find_first_not_of("0.", q + 3) >= item.find(';', q + 3) ? 0 : 1;
+    if (coding == "gzip" || coding == "x-gzip") gzip = taken;
+    else if (coding == "*") any = taken;
+  }
+  return gzip >= 0 ? gzip == 1 : any == 1;
+}
+
+} // namespace
+
 void Api::page(const Request &req, Response &res) {
-  const Asset *a = find_asset(req.path == "/" ? "/index.html" : req.path);
+  std::string path = req.path == "/" ? "/index.html" : req.path;
+  // A watcher's page is without the teacher's parts from its first paint on:
+  // an index.html of its own.
+  if (path == "/index.html" && access_.role(req) != Role::Control) path += "#watch";
+  const Asset *a = req.path.find('#') == std::string::npos ? find_asset(path) : nullptr;
   if (!a) {
     reply(res, 404, {{"error", "no such page"}});
     return;
@@ -334,13 +365,16 @@ void Api::page(const Request &req, Response &res) {
   const std::string cookie = access_.cookie_for(req);
   if (!cookie.empty()) res.set_header("Set-Cookie", cookie);
   res.set_header("Cache-Control", "no-cache");
-  std::string body(reinterpret_cast<const char *>(a->data), a->size);
-  // A watcher's page is without the teacher's parts from its first paint on.
-  if (a->path == std::string("/index.html") && access_.role(req) != Role::Control) {
-    const size_t at = body.find("<body>");
-    if (at != std::string::npos) body.replace(at, 6, "<body class=\"watch\">");
+  // Only these files are sent compressed: the same for everyone, they hold
+  // no secret that a compressed length could give away (the API's answers,
+  // with tokens and measurements, never are).
+  res.set_header("Vary", "Accept-Encoding");
+  if (a->gzip && accepts_gzip(req.get_header_value("Accept-Encoding"))) {
+    res.set_header("Content-Encoding", "gzip");
+    res.set_content(reinterpret_cast<const char *>(a->gzip), a->gzip_size, a->type);
+  } else {
+    res.set_content(reinterpret_cast<const char *>(a->data), a->size, a->type);
   }
-  res.set_content(body, a->type);
 }
 
 void Api::install(httplib::Server &svr) {

@@ -1,5 +1,7 @@
-// The page's files (web/ and uPlot), embedded into the program at build
-// time (cmake/embed.cmake writes the table).
+// The page's files (web/ and its libraries), embedded into the program at
+// build time (cmake/embed.cmake writes the table), each also gzip-compressed
+// where that is smaller. index.html is there a second time as a watcher gets
+// it, under "/index.html#watch".
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,8 @@ struct Asset {
   const char *type; // Content-Type
   const unsigned char *data;
   size_t size;
+  const unsigned char *gzip; // null: none
+  size_t gzip_size;
 };
 const Asset *find_asset(const std::string &path);
 

@@ -2,7 +2,8 @@
 // a temporary file beside the target, renamed over it at commit. What an
 // ordinary overwrite keeps is kept: a symbolic link stays a link and the file
 // it points to is replaced; the file keeps its permission bits and, where the
-// process may set them, its owner and group; a name that is no regular file
+// process may set them, its owner and group; a file that this user may not
+// write is not replaced (-1); a name that is no regular file
 // (a FIFO, a terminal, /dev/null, /dev/stdout) is written in place, as is a
 // file whose directory takes no temporary file.
 #include "platform/posix/posix_backend.h"
@@ -142,6 +143,10 @@ int32_t PosixBackend::file_begin_replace(const char *path) {
   bool exists = ::stat(rep.target.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) return -1;
   if (exists && !S_ISREG(st.st_mode)) how = Target::InPlace; // a FIFO or a device
+  // A rename needs only the directory's permission; an overwrite needs the
+  // file's own. A file that its owner write-protected stays as it is, as
+  // opening it for writing would have failed.
+  if (how == Target::Replace && exists && ::faccessat(AT_FDCWD, rep.target.c_str(), W_OK, AT_EACCESS) != 0) return -1;
   if (how == Target::Replace) {
     rep.temp = rep.target + ".XXXXXX";
     rep.fd = ::mkostemp(rep.temp.data(), O_CLOEXEC);

@@ -1,7 +1,8 @@
 // Files on Windows. A file is replaced only by a complete one: the writes go
 // to a temporary file in the same directory, moved over the target at commit
-// (MoveFileExA with replace), and the target's attributes (hidden, system)
-// are put back on the new file. Where that route cannot work, the target is
+// (MoveFileExA with replace), and the target's not-indexed attribute is put
+// back on the new file. A read-only, hidden or system file is not replaced
+// (-1), as creating over it fails. Where that route cannot work, the target is
 // written in place, as an ordinary overwrite would: a device (NUL, CON, PRN,
 // AUX, COMn, LPTn, with any directory or extension, or a name under \\.\),
 // a file that another program holds open for reading and writing but not
@@ -74,6 +75,14 @@ int32_t Win32Backend::file_begin_replace(const char *path) {
   rep.target = path;
   rep.attributes = attributes;
   rep.disk = !device_name(path);
+  // A move over the file would need only the folder's permission. Creating
+  // the file anew (CreateFile with CREATE_ALWAYS) fails for a read-only
+  // file, and for a hidden or system one: a file protected so stays as it is.
+  const DWORD protection = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (rep.disk && attributes != INVALID_FILE_ATTRIBUTES && (attributes & protection)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
   rep.in_place = !rep.disk || (attributes != INVALID_FILE_ATTRIBUTES && held_open(path));
   // A name of our own beside the target: process id and a counter, created
   // only if it does not exist yet.
@@ -148,7 +157,7 @@ bool Win32Backend::file_commit(int32_t fh) {
   if (rep.in_place) return ok;
   if (ok) ok = MoveFileExA(rep.temp.c_str(), rep.target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   if (!ok) DeleteFileA(rep.temp.c_str());
-  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD kept = FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (ok && rep.attributes != INVALID_FILE_ATTRIBUTES && (rep.attributes & kept))
     SetFileAttributesA(rep.target.c_str(), (rep.attributes & kept) | FILE_ATTRIBUTE_ARCHIVE);
   return ok;

@@ -429,6 +429,15 @@ static bool write_all(int fd, const std::string &text) {
   return true;
 }
 
+std::string write_protection(const std::string &path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0)
+    return "";
+  if (errno == EROFS) return "its file system is read-only";
+  if (errno != EACCES && errno != EPERM) return "";
+  return "the file is write-protected (its permissions do not let this user write it), and it was left as it is";
+}
+
 bool write_file(const std::string &path, const std::string &text) {
   if (path == "-" || path == "/dev/stdout") {
     std::fflush(stdout);
@@ -447,6 +456,7 @@ bool write_file(const std::string &path, const std::string &text) {
       errno = e;
       return ok;
     }
+    if (!write_protection(path).empty()) return errno = EACCES, false;
     mode = st.st_mode & 07777;
     if (char *real = ::realpath(path.c_str(), nullptr)) {
       target = real;

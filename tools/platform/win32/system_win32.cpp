@@ -343,6 +343,15 @@ bool sleep_until(double ms) {
   }
 }
 
+std::string write_protection(const std::string &path) {
+  const DWORD a = GetFileAttributesA(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return "";
+  if (a & FILE_ATTRIBUTE_READONLY) return "the file is read-only, and it was left as it is";
+  if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+    return "the file is hidden or a system file, which Windows does not let a program create anew; it was left as it is";
+  return "";
+}
+
 // As the library replaces files: written under a temporary name in the same
 // folder and moved over the target when complete; a name that is not a
 // plain file (NUL, CON) is written in place.
@@ -375,6 +384,7 @@ bool write_file(const std::string &path, const std::string &text) {
       return ok || (errno = EIO, false);
     }
   }
+  if (!write_protection(path).empty()) return errno = EACCES, false;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string temp = path + ".tmp" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
     HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
