@@ -107,8 +107,7 @@ int cmd_record(const RecordOptions &o) {
     const size_t kept = size_t(header) + size_t(p.done);
     if (!write_file(partial, std::string(buffer.data(), kept)))
       fail(cannot_write(partial, std::strerror(errno)));
-    std::printf("%s after %d of %d bytes; what was read is in %s
-", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
+    std::printf("%s after %d of %d bytes; what was read is in %s\n", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
                 p.done, p.expected, partial.c_str());
     return g_interrupted ? kExitInterrupted : kExitFailure;
   }
