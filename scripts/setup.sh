@@ -50,7 +50,7 @@ package_packages=(git                                 # the commit's time, for i
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # TAVIO32.DLL and tavio32.exe
   g++-mingw-w64-i686-posix                             # the 32-bit tavio32.exe (std::thread)
   librsvg2-bin icoutils                                # tavio32.exe's icon (rsvg-convert, icotool); wrestool reads resources back
-  wixl msitools                                        # the .msi installers (wixl), msiinfo for their check
+  wixl msitools curl                                   # the .msi installers (wixl); msiinfo and curl for their test
   llvm                                                 # llvm-dlltool: the Visual C++ import libraries
   strip-nondeterminism                                 # the zips: members sorted, one time for all
   lintian)                                             # the Debian packages' check
