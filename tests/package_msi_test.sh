@@ -22,9 +22,10 @@ check() { # check WHAT CONDITION...
 work=$(mktemp -d /tmp/tavio32-msi.XXXXXX)
 server=
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; for p in "$work"/prefix*; do [ -d "$p" ] && WINEPREFIX=$p timeout 20 /usr/lib/wine/wineserver -k >/dev/null 2>&1; done; rm -rf "$work"' EXIT
-# No menu entries or browser on the Linux desktop; the browser is a script
-# that writes the address down.
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d" DISPLAY=
+# No menu entries or browser on the Linux desktop (nor in this user's
+# folders); the browser is a script that writes the address down.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY=
+export XDG_DATA_HOME=$work/xdg XDG_CONFIG_HOME=$work/xdg
 mkdir "$work/bin" && printf '#!/bin/sh\necho "$1" >%s/opened\n' "$work" >"$work/bin/xdg-open" && chmod +x "$work/bin/xdg-open"
 version=1.22 newer=1.22.1
 # The higher version, from the same zips.
