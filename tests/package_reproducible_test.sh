@@ -15,13 +15,9 @@ for clone in one another-longer-path; do
   echo "== reproducible: building in $work/$clone"
   (cd "$work/$clone" && TAVIO32_PACKAGE_NO_SETUP=1 scripts/package.sh "${parts[@]}" | grep -v '^lintian:') || exit 1
 done
-# An installer's package code and its summary's times are new at every build
-# (wixl): every table and stream else must be the same.
-same_msi() {
-  local d=$work/msi-${1##*/}
-  mkdir -p "$d/1" "$d/2" && (cd "$d/1" && msidump -t -s "$1" >/dev/null) && (cd "$d/2" && msidump -t -s "$2" >/dev/null) &&
-    diff -r -x _SummaryInformation.idt -x '*SummaryInformation' "$d/1" "$d/2"
-}
+same_msi() { # all but the summary (package code, times: new at every wixl build)
+  local d=$work/msi-${1##*/}; mkdir -p "$d/1" "$d/2" && (cd "$d/1" && msidump -t -s "$1" >/dev/null) &&
+    (cd "$d/2" && msidump -t -s "$2" >/dev/null) && diff -r -x _SummaryInformation.idt -x '*SummaryInformation' "$d/1" "$d/2"; }
 failed=0 files=0
 for f in "$work/one/dist/"*; do
   files=$((files + 1))

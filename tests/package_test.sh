@@ -37,9 +37,8 @@ for bits in 32 64; do
   check "win$bits README.txt has CR LF line ends" bash -c "[ -s '$z/README.txt' ] && ! grep -q -v $'\r\$' '$z/README.txt'"
   format=pei-x86-64 prefix=x86_64-w64-mingw32 threads=posix
   [ "$bits" = 32 ] && format=pei-i386 prefix=i686-w64-mingw32 threads=win32
-  check "win$bits TAVIO32.DLL is $format" bash -c "objdump -f '$z/TAVIO32.DLL' | grep -q 'file format $format'"
-  check "win$bits tavio32.exe is $format" bash -c "objdump -f '$z/tavio32.exe' | grep -q 'file format $format'"
-  for f in TAVIO32.DLL tavio32.exe; do # what Explorer's Properties shows
+  for f in TAVIO32.DLL tavio32.exe; do # the word size, and what Explorer's Properties shows
+    check "win$bits $f is $format" bash -c "objdump -f '$z/$f' | grep -q 'file format $format'"
     info=$(wrestool -x --raw -t16 "$z/$f" 2>/dev/null | strings -el | tr '\n' '|')
     check "win$bits $f: version resource (got: $info)" grep -qE "FileVersion\|1\.22\|.*OriginalFilename\|$f\|ProductName\|tavio32\|ProductVersion\|1\.22\|" <<<"$info"
   done
@@ -103,7 +102,5 @@ EOF
 done
 echo "package_test: $passed passed, $failed failed"
 # The installers, where scripts/package.sh made them.
-if ls "$dist"/*.msi >/dev/null 2>&1; then
-  "$repo/tests/package_msi_test.sh" "$dist" "$builds" || failed=$((failed + 1))
-fi
+ls "$dist"/*.msi >/dev/null 2>&1 && { "$repo/tests/package_msi_test.sh" "$dist" "$builds" || failed=$((failed + 1)); }
 [ "$failed" = 0 ]
