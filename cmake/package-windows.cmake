@@ -27,12 +27,26 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${CMAKE_CUR
   @ONLY NEWLINE_STYLE CRLF)
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/zip/LICENSE.txt NEWLINE_STYLE CRLF)
 
+# The 32-bit command comes from a second build with the posix thread model
+# (cmake/mingw-i686.cmake): -DTAVIO32_CLI_BUILD=DIR names that build's
+# folder, whose tavio32.exe (and the page's licences) this build's zip takes.
+set(TAVIO32_CLI_BUILD "" CACHE PATH "Build folder of tavio32.exe when this build cannot make it (32-bit: the posix thread model)")
+
 # At the end of the top folder, so that targets defined after this file
 # (the command, tavio32-cli) are seen.
 function(tavio32_windows_zip)
   install(TARGETS tavio32_dll RUNTIME DESTINATION . COMPONENT zip)
+  set(command OFF)
   if(TARGET tavio32-cli)
     install(TARGETS tavio32-cli RUNTIME DESTINATION . COMPONENT zip)
+    set(command ON)
+  elseif(TAVIO32_CLI_BUILD)
+    if(NOT EXISTS ${TAVIO32_CLI_BUILD}/tavio32.exe)
+      message(FATAL_ERROR "TAVIO32_CLI_BUILD: no tavio32.exe in ${TAVIO32_CLI_BUILD} (build its target tavio32-cli first)")
+    endif()
+    install(PROGRAMS ${TAVIO32_CLI_BUILD}/tavio32.exe DESTINATION . COMPONENT zip)
+    file(GLOB TAVIO32_WEB_LICENSES ${TAVIO32_CLI_BUILD}/web/licenses/*.txt)
+    set(command ON)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/include/tavio32.h ${TAVIO32_IMPLIB}
     ${CMAKE_CURRENT_BINARY_DIR}/zip/README.txt ${CMAKE_CURRENT_BINARY_DIR}/zip/LICENSE.txt
@@ -44,7 +58,7 @@ function(tavio32_windows_zip)
   # The licences of what the files hold: the MinGW run-time in both, and in
   # tavio32.exe the command's libraries and the page's.
   install(FILES ${PROJECT_SOURCE_DIR}/licenses/mingw-w64-runtime.txt DESTINATION licenses COMPONENT zip)
-  if(TARGET tavio32-cli)
+  if(command)
     install(FILES ${PROJECT_SOURCE_DIR}/licenses/cpp-httplib.txt ${PROJECT_SOURCE_DIR}/licenses/CLI11.txt
       ${PROJECT_SOURCE_DIR}/licenses/nlohmann-json.txt ${TAVIO32_WEB_LICENSES}
       DESTINATION licenses COMPONENT zip)

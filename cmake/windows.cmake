@@ -58,6 +58,8 @@ else()
     "build it in a second one with -DTAVIO32_MINGW_THREADS=posix")
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/windows-resources.cmake)
+
 if(TAVIO32_TESTS)
   enable_testing()
   add_subdirectory(tests/win)

@@ -4,8 +4,14 @@
 #
 #   libtavio32-1, libtavio32-dev, tavio32, python3-tavio32   _1.22-1_ARCH.deb
 #   tavio32-1.22-win32.zip, tavio32-1.22-win64.zip
+#   tavio32-1.22-win32.msi, tavio32-1.22-win64.msi (part msi: the installers,
+#     made by wixl from packaging/windows/tavio32.wxs and the zips' files)
 #
-#   scripts/package.sh [deb] [win32] [win64]   (default: all three)
+#   scripts/package.sh [deb] [win32] [win64] [msi]   (default: all four)
+#
+# msi needs the zips: it builds win32 and win64 too where they are not asked
+# for. TAVIO32_MSI_VERSION=1.22.1 gives the installers another version (the
+# upgrade test's), with the same files.
 #
 # Installs what it needs (scripts/setup.sh package). The files are the same
 # bytes at every build of a commit: the times in them are the commit's
@@ -17,10 +23,18 @@ cd "$(dirname "$0")/.."
 src=$PWD
 start=$(date +%s)
 parts=("$@")
-[ ${#parts[@]} -gt 0 ] || parts=(deb win32 win64)
+[ ${#parts[@]} -gt 0 ] || parts=(deb win32 win64 msi)
 for p in "${parts[@]}"; do
-  case "$p" in deb | win32 | win64) ;; *) echo "usage: scripts/package.sh [deb] [win32] [win64]" >&2; exit 2 ;; esac
+  case "$p" in deb | win32 | win64 | msi) ;; *) echo "usage: scripts/package.sh [deb] [win32] [win64] [msi]" >&2; exit 2 ;; esac
 done
+# The installers hold the zips' files: the zips are built first.
+if [[ " ${parts[*]} " == *" msi "* ]]; then
+  build=()
+  for p in deb win32 win64; do
+    if [[ " ${parts[*]} " == *" $p "* ]] || [ "$p" != deb ]; then build+=("$p"); fi
+  done
+  parts=("${build[@]}" msi)
+fi
 [ "${TAVIO32_PACKAGE_NO_SETUP:-}" = 1 ] || scripts/setup.sh package
 
 # The commit's time stands for every time in the packages.
@@ -60,14 +74,25 @@ for p in "${parts[@]}"; do
     cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_deb_changelog >/dev/null
     (cd "$dir" && cpack -G DEB >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/*.deb dist/
+  elif [ "$p" = msi ]; then
+    scripts/package-msi.sh "$dir" dist
   else
     arch=x86_64
     [ "$p" = win32 ] && arch=i686
     # No time stamp in the PE headers.
-    cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" \
-      -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-insert-timestamp -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp \
-      -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
+    win_flags=(-DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map"
+      -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-insert-timestamp -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp
+      -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF -DTAVIO32_ICON_REQUIRED=ON)
+    if [ "$p" = win32 ]; then
+      # The 32-bit tavio32.exe needs std::thread: a build with the posix
+      # thread model, whose program the zip takes (the DLL is this build's).
+      rm -rf "$dir-cli"
+      cmake -S . -B "$dir-cli" "${win_flags[@]}" -DTAVIO32_MINGW_THREADS=posix >/dev/null
+      cmake --build "$dir-cli" -j"$jobs" --target tavio32-cli >/dev/null
+      win_flags+=(-DTAVIO32_CLI_BUILD="$src/$dir-cli")
+    fi
+    cmake -S . -B "$dir" "${win_flags[@]}" >/dev/null
     cmake --build "$dir" -j"$jobs" >/dev/null
     (cd "$dir" && cpack -G ZIP >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/tavio32-*-"$p".zip dist/

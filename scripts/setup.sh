@@ -10,8 +10,8 @@
 #                           the 32-bit DLL's Wine tests run where this machine
 #                           cannot run 32-bit programs (scripts/test-wine32-vm.sh)
 #   scripts/setup.sh package   the packages (scripts/package.sh): the demo's
-#                           packages, the Windows cross build, LLVM's dlltool
-#                           and lintian
+#                           packages, the Windows cross build, LLVM's dlltool,
+#                           the icon's tools, wixl (the .msi) and lintian
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
 #                           (PURPOSE vm-image: the emulated PC's own packages)
 #
@@ -43,11 +43,15 @@ test_packages=(
   wine wine64 xvfb xauth                               # its tests (a virtual display for the message box)
   chromium chromium-driver python3-selenium            # the browser page's test
   zbar-tools iproute2                                  # its QR code read back; serve's addresses on two networks
+  librsvg2-bin icoutils                                # tavio32.exe's icon (rsvg-convert, icotool)
 )
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 package_packages=(git                                 # the commit's time, for identical files every build
   file                                                 # CPack's DEB generator: which files are programs
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools # TAVIO32.DLL and tavio32.exe
+  g++-mingw-w64-i686-posix                             # the 32-bit tavio32.exe (std::thread)
+  librsvg2-bin icoutils                                # tavio32.exe's icon (rsvg-convert, icotool); wrestool reads resources back
+  wixl msitools curl                                   # the .msi installers (wixl); msiinfo and curl for their test
   llvm                                                 # llvm-dlltool: the Visual C++ import libraries
   strip-nondeterminism                                 # the zips: members sorted, one time for all
   lintian)                                             # the Debian packages' check

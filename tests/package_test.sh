@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows zips in DIST (scripts/package.sh) as a Windows programmer gets
-# them: the files listed in README.txt (tavio32.exe where the cross build in
-# BUILDS/win32 or BUILDS/win64 made one), README.txt with CR LF line ends,
+# them: the files listed in README.txt, tavio32.exe in both (its version
+# run under Wine, and its and the DLL's version resources read back),
+# README.txt with CR LF line ends,
 # the DLL of the zip's word size, both import libraries naming all 83
 # functions as the callers of each compiler reference them, and a C program
 # built with MinGW against nothing but the zip's header and one import
 # library at a time, run under Wine (skipped, and said, where this machine
-# has no Wine of that word size).
+# has no Wine of that word size). Then the installers where DIST has them
+# (tests/package_msi_test.sh).
 #
 #   tests/package_test.sh [DIST] [BUILDS]     (default dist/ and build-pkg/)
 set -uo pipefail
@@ -26,9 +28,7 @@ for bits in 32 64; do
   [ -f "$zip" ] || { echo "package_test: no $zip"; failed=$((failed + 1)); continue; }
   top=tavio32-1.22-win$bits
   want="$top/LICENSE.txt $top/README.txt $top/TAVIO32.DLL $top/libtavio32.dll.a $top/licenses/mingw-w64-runtime.txt $top/tavio32.def $top/tavio32.h $top/tavio32.lib"
-  if [ -f "$builds/win$bits/tavio32.exe" ]; then
-    want="$want $top/tavio32.exe $top/licenses/CLI11.txt $top/licenses/cpp-httplib.txt $top/licenses/nlohmann-json.txt"
-  fi
+  want="$want $top/tavio32.exe $top/licenses/CLI11.txt $top/licenses/cpp-httplib.txt $top/licenses/nlohmann-json.txt"
   have=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
   missing=$(comm -23 <(tr ' ' '\n' <<<"$want" | sort) <(tr ' ' '\n' <<<"$have" | sort) | tr '\n' ' ')
   check "win$bits zip holds every listed file (missing: $missing)" [ -z "$missing" ]
@@ -37,7 +37,21 @@ for bits in 32 64; do
   check "win$bits README.txt has CR LF line ends" bash -c "[ -s '$z/README.txt' ] && ! grep -q -v $'\r\$' '$z/README.txt'"
   format=pei-x86-64 prefix=x86_64-w64-mingw32 threads=posix
   [ "$bits" = 32 ] && format=pei-i386 prefix=i686-w64-mingw32 threads=win32
-  check "win$bits TAVIO32.DLL is $format" bash -c "objdump -f '$z/TAVIO32.DLL' | grep -q 'file format $format'"
+  for f in TAVIO32.DLL tavio32.exe; do # the word size, and what Explorer's Properties shows
+    check "win$bits $f is $format" bash -c "objdump -f '$z/$f' | grep -q 'file format $format'"
+    info=$(wrestool -x --raw -t16 "$z/$f" 2>/dev/null | strings -el | tr '\n' '|')
+    check "win$bits $f: version resource (got: $info)" grep -qE "FileVersion\|1\.22\|.*OriginalFilename\|$f\|ProductName\|tavio32\|ProductVersion\|1\.22\|" <<<"$info"
+  done
+  check "win$bits tavio32.exe has an icon" bash -c "wrestool -l -t14 '$z/tavio32.exe' | grep -q group_icon"
+  loader=/usr/lib/wine/wine64
+  [ "$bits" = 32 ] && loader=/usr/lib/wine/wine
+  if [ -x "$loader" ] && "$loader" --version >/dev/null 2>&1; then
+    out=$(cd "$z" && WINEPREFIX=$work/prefix$bits WINEARCH=win$bits WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      DISPLAY= timeout 300 "$loader" tavio32.exe version 2>&1 | tr -d '\r')
+    check "win$bits tavio32.exe version runs from the unpacked zip (got: $out)" grep -qx "tavio32 1.22 (library version 122)" <<<"$out"
+  else
+    echo "package_test: SKIPPED running the win$bits tavio32.exe: no $bits-bit Wine here"
+  fi
 
   # The 83 exports; callers reference _NAME@N (32-bit stdcall) or NAME.
   decorated=$(grep -o -E '^ +"?[A-Z_0-9]+(@[0-9]+)?"? +@[0-9]+' "$z/tavio32.def" | tr -d ' "' | sed 's/@[0-9]*$//')
@@ -72,8 +86,6 @@ EOF
     echo "package_test: SKIPPED the win$bits program: no $cc"
     continue
   fi
-  loader=/usr/lib/wine/wine64
-  [ "$bits" = 32 ] && loader=/usr/lib/wine/wine
   for lib in libtavio32.dll.a tavio32.lib; do
     exe=$z/prog-${lib%%.*}.exe
     check "win$bits: MinGW builds a program against tavio32.h and $lib alone" \
@@ -89,4 +101,6 @@ EOF
   done
 done
 echo "package_test: $passed passed, $failed failed"
+# The installers, where scripts/package.sh made them.
+ls "$dist"/*.msi >/dev/null 2>&1 && { "$repo/tests/package_msi_test.sh" "$dist" "$builds" || failed=$((failed + 1)); }
 [ "$failed" = 0 ]
