@@ -512,7 +512,7 @@ class Faults(WithSios):
         self.sim.stop()
         self.sim = None
         _, st = ev.next("state", where=lambda d: d["state"] == "error", timeout=3)
-        self.assertRegex(st["error"], "does not answer|does not exist")
+        self.assertRegex(st["error"], "does not answer|does not exist|was removed")
         self.assertIn("COM3", st["error"])
         self.assertEqual(s.status()["state"], "error")  # still serving
         self.assertEqual(s.request("/api/output", {"dout": 1}).status, 503)

@@ -137,7 +137,9 @@ Mapping map_port(int n) {
 std::string removed_problem(int port, int32_t) {
   const Mapping m = map_port(port);
   if (m.path.empty() || m.path.rfind("rfc2217://", 0) == 0 || device_exists(m.path)) return "";
-  return "the USB adapter of " + com(port) + " was removed: plug it in again";
+  // (Windows says no more than that the port went: nearly always a USB
+  // adapter, but it may be another device that comes and goes.)
+  return "the device of " + com(port) + " was removed (a USB adapter pulled out?): plug it in again";
 }
 
 // Windows numbers USB adapters itself (the Device Manager shows and changes
