@@ -244,6 +244,28 @@ class Page(unittest.TestCase):
         n = self.js("tavio32.samples")
         until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
 
+    def test_a_recording_stopped_from_the_page_leaves_the_device_live(self):
+        d = self.driver
+        d.get(self.server.control_url)
+        until(lambda: self.js("tavio32.draws") > 0, what="the chart")
+        for field, value in [("r-measurements", "2000"), ("r-interval", "10")]:  # 20 s
+            e = d.find_element(By.ID, field)
+            e.clear()
+            e.send_keys(value)
+        stop, state = d.find_element(By.ID, "r-stop"), d.find_element(By.ID, "state")
+        self.assertFalse(stop.is_displayed())
+        d.find_element(By.ID, "r-start").click()
+        until(lambda: state.text.startswith("Recording"), what="the recording")
+        until(stop.is_displayed, what="the Stop button")
+        stop.click()
+        until(lambda: state.text == "Live", timeout=5, what="live again")
+        self.assertFalse(stop.is_displayed())
+        self.assertIn("the recording was stopped: nothing was kept", d.find_element(By.ID, "banner").text)
+        self.assertEqual(self.server.request("/api/recording").status, 404)
+        n = self.js("tavio32.samples")
+        until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
+        self.assertEqual(self.js("tavio32.errors"), [])
+
 
 if __name__ == "__main__":
     unittest.main()
