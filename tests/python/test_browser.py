@@ -266,6 +266,13 @@ class Page(unittest.TestCase):
         until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
         self.assertEqual(self.js("tavio32.errors"), [])
 
+    def test_a_stream_refused_for_its_address_says_what_to_set(self):
+        held = [self.server.events(token=self.server.watch) for _ in range(4)]  # from the browser's address
+        self.addCleanup(lambda: [e.close() for e in held])
+        self.driver.get(self.server.watch_url)
+        banner = self.driver.find_element(By.ID, "banner")
+        until(lambda: "start serve with --per-address N" in banner.text, what="the refusal in the banner")
+
 
 if __name__ == "__main__":
     unittest.main()

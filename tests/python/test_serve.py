@@ -214,7 +214,10 @@ class Hostile(unittest.TestCase):
         print("\npeak memory with 400 waiting connections: %.1f MB (%.1f MB before them)" % (peak, before),
               file=sys.stderr)
         self.assertLess(peak - before, 100 if SANITIZED else 15)
-        self.assertEqual(s.request("/api/status").status, 200)  # the largest went, room for others
+        end = time.monotonic() + 5  # the largest go, which makes room for others
+        while s.request("/api/status").status != 200 and time.monotonic() < end:
+            time.sleep(0.1)
+        self.assertLess(time.monotonic(), end)
 
     def test_no_descriptors_left_the_front_waits_and_then_takes_them(self):
         s, pid = self.server, self.server.proc.pid
@@ -223,9 +226,7 @@ class Hostile(unittest.TestCase):
         room = max(fds) + 3 - len(fds)  # the lowest free ones first: a few connections
         resource.prlimit(pid, resource.RLIMIT_NOFILE, (max(fds) + 3, hard))
         for i in range(room + 4):
-            self.socks.append(connect_from("127.0.6.%d" % (i + 1), s.port))
-            self.socks[-1].sendall(("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s"
-                                    "\r\n\r\n" % (s.port, s.watch)).encode())
+            self.asking("127.0.6.%d" % (i + 1))
         time.sleep(0.5)
         spent = cpu_s(pid)
         time.sleep(1)
@@ -280,32 +281,30 @@ class Hostile(unittest.TestCase):
 
     def test_a_class_behind_one_address_is_told_what_to_set_and_fits_once_set(self):
         five = [self.server.events(token=self.server.watch, source="127.0.2.1") for _ in range(5)]
-        for e in five:
-            e.began.wait(5)
-        self.assertEqual(sorted(e.status for e in five), [200] * 4 + [503])
+        self.assertEqual(sorted(e.status for e in five if e.began.wait(5)), [200] * 4 + [503])
         self.assertIn("start serve with --per-address N", "".join(e.body for e in five))
         self.server.kill()
         # 30 phones behind a school's NAT: their streams, and a request each beside them.
         self.server = s = Server(["--simulate", "--per-address", "30"], clean_environment())
         streams = [s.events(token=s.watch, source="127.0.2.1") for _ in range(31)]
         self.assertEqual(sorted(e.status for e in streams if e.began.wait(5)), [200] * 30 + [503])
-        for e in streams:
-            if e.status == 503:
-                e.close()
-        beside = [connect_from("127.0.2.1", s.port) for _ in range(30)]
-        for c in beside:
-            c.sendall(("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
-                       % (s.port, s.watch)).encode())
-        self.socks += beside
-        self.assertEqual({first(c) for c in beside}, {b"HTTP/1.1 200"})
+        self.socks += [e.sock for e in five + streams]
+        next(e for e in streams if e.status == 503).close()
+        self.assertEqual({first(self.asking("127.0.2.1")) for _ in range(30)}, {b"HTTP/1.1 200"})
         # 94 connections (3 per watcher and 4) held: the next ones are refused, naming the option.
         self.socks += [connect_from("127.0.2.1", s.port) for _ in range(40)]
         time.sleep(0.5)
         refused = [c.recv(1000) for c in select.select(self.socks[-40:], [], [], 0)[0]]
         self.assertEqual(len(refused), 6)
         self.assertIn(b"start serve with --per-address N", refused[0])
-        for e in five + streams:
-            e.close()
+
+    def asking(self, source):
+        """A connection from `source` that has asked for the status."""
+        c = connect_from(source, self.server.port)
+        c.sendall(("GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+                   % (self.server.port, self.server.watch)).encode())
+        self.socks.append(c)
+        return c
 
 
 class Classroom(unittest.TestCase):
