@@ -364,7 +364,7 @@ def watching(server, source, stop):
             stop.wait(0.1)
 
 
-def idle(env):
+def idle_cost(env):
     print("%-34s %8s %8s %8s" % ("idle, simulation", "no client", "2 idle", "30 watch"))
     print("%-34s %8s %8s %8s" % ("", "cpu %", "cpu %", "cpu %"))
     for every in (1000, 20):
@@ -401,7 +401,7 @@ def main():
         hostile(clean_environment())
         return
     if "--idle" in sys.argv:
-        idle(clean_environment())
+        idle_cost(clean_environment())
         return
     print("%-34s %7s %9s %7s %10s %8s %6s" % ("run", "asked/s", "got/s", "missed", "median ms", "p99 ms", "cpu %"))
     with tempfile.TemporaryDirectory() as d:
@@ -429,7 +429,7 @@ def main():
     else:
         print("browser figures: Selenium and Chromium not found")
     hostile(env)
-    idle(env)
+    idle_cost(env)
 
 
 if __name__ == "__main__":
