@@ -234,8 +234,7 @@ class Hostile(unittest.TestCase):
         self.assertEqual([first(c) for c in self.socks], [b"HTTP/1.1 200"] * (room + 4))
         self.assertLess(spent, 0.3)  # it waited: it did not spin on the listener
         s.proc.kill()
-        s.proc.wait()
-        self.assertIn("no descriptor or memory for new connections", s.proc.stderr.read())
+        self.assertIn("no descriptor or memory for new connections", s.proc.communicate()[1])
 
     def test_a_stream_client_that_never_reads_is_dropped_before_its_buffers_fill(self):
         s = self.server
