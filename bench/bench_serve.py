@@ -23,12 +23,21 @@
    and the server's peak memory (VmHWM). Then the delivery to 30 watchers
    (30 addresses), with and without 200 slow connections beside them.
    `--hostile` runs only this part.
+6. Idle cost: the server's processor time over 60 s (from /proc) with no
+   client, with two idle watch streams and with 30 watchers, sampling
+   every 1000 ms (what the server costs by itself) and at the default
+   20 ms. `--idle` runs only this part (TAVIO32_IDLE_SECONDS shortens it).
 
-Runs one server at a time (the library allows one process)."""
+Every client comes from an address of its own of 127.0.0.0/8 (Linux
+answers all of them on the loopback interface), the benchmark in a network
+namespace of its own when `unshare` allows it (the library admits one
+process per namespace). Runs one server at a time."""
 import concurrent.futures
 import os
 import select
+import shutil
 import socket
+import subprocess
 import sys
 import tempfile
 import threading
@@ -44,7 +53,22 @@ from emulators import Sim, clean_environment  # noqa: E402
 from serving import Server, connect_from  # noqa: E402
 
 SECONDS = 10
+IDLE_SECONDS = float(os.environ.get("TAVIO32_IDLE_SECONDS", "60"))
 TICK = os.sysconf("SC_CLK_TCK")
+
+
+def own_namespace():
+    """Runs this benchmark again in a network namespace of its own (root's,
+    or a user namespace's), with the loopback interface up."""
+    if os.environ.get("TAVIO32_BENCH_NETNS") or not shutil.which("unshare"):
+        return
+    env = dict(os.environ, TAVIO32_BENCH_NETNS="1")
+    script = 'ip link set lo up && exec "$0" "$@"'
+    for flags in (["-n"], ["-rn"]):
+        probe = subprocess.run(["unshare"] + flags + ["sh", "-c", "ip link set lo up"], capture_output=True)
+        if probe.returncode == 0:
+            sys.stdout.flush()
+            os.execvpe("unshare", ["unshare"] + flags + ["sh", "-c", script, sys.executable] + sys.argv, env)
 
 
 def cpu_s(pid):
@@ -79,8 +103,7 @@ def run(args, env, every_ms, clients, beside=None):
         if beside:
             threading.Thread(target=beside, args=(s, stop), daemon=True).start()
             time.sleep(1)
-        streams = [s.events(token=s.watch, source="127.0.3.%d" % (i + 1) if beside is not None else None)
-                   for i in range(clients)]
+        streams = [s.events(token=s.watch, source="127.0.3.%d" % (i + 1)) for i in range(clients)]
         for e in streams:
             try:
                 e.next("state")
@@ -322,10 +345,63 @@ def browser(env):
         s.kill()
 
 
+def watching(server, source, stop):
+    """A watcher that reads its stream and opens it again when the server
+    ends it (every 30 s), as the page does, until `stop`."""
+    while not stop.is_set():
+        try:
+            c = connect_from(source, server.port, timeout=1)
+            c.sendall(("GET /api/stream HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nAuthorization: Bearer %s\r\n\r\n"
+                       % (server.port, server.watch)).encode())
+            while not stop.is_set():
+                try:
+                    if not c.recv(65536):
+                        break
+                except socket.timeout:
+                    pass
+            c.close()
+        except OSError:
+            stop.wait(0.1)
+
+
+def idle_cost(env):
+    print("%-34s %8s %8s %8s" % ("idle, simulation", "no client", "2 idle", "30 watch"))
+    print("%-34s %8s %8s %8s" % ("", "cpu %", "cpu %", "cpu %"))
+    for every in (1000, 20):
+        s = Server(["--simulate", "--every", str(every)], env)
+        stop = threading.Event()
+        try:
+            s.wait_state("live")
+            time.sleep(1)
+            row = []
+            for clients in (0, 2, 30):
+                threads = [threading.Thread(target=watching, args=(s, "127.0.4.%d" % (i + 1), stop), daemon=True)
+                           for i in range(clients)]
+                for t in threads:
+                    t.start()
+                time.sleep(2 if clients else 0)
+                c0, t0 = cpu_s(s.proc.pid), time.monotonic()
+                time.sleep(IDLE_SECONDS)
+                row.append(100 * (cpu_s(s.proc.pid) - c0) / (time.monotonic() - t0))
+                stop.set()
+                for t in threads:
+                    t.join()
+                stop.clear()
+            print("%-34s %8.2f %8.2f %8.2f" % ("--every %d (%.0f s each)" % (every, IDLE_SECONDS), *row))
+            sys.stdout.flush()
+        finally:
+            stop.set()
+            s.kill()
+
+
 def main():
+    own_namespace()
     print("tavio32 serve, %d s per run, %d processors" % (SECONDS, os.cpu_count()))
     if "--hostile" in sys.argv:
         hostile(clean_environment())
+        return
+    if "--idle" in sys.argv:
+        idle_cost(clean_environment())
         return
     print("%-34s %7s %9s %7s %10s %8s %6s" % ("run", "asked/s", "got/s", "missed", "median ms", "p99 ms", "cpu %"))
     with tempfile.TemporaryDirectory() as d:
@@ -353,6 +429,7 @@ def main():
     else:
         print("browser figures: Selenium and Chromium not found")
     hostile(env)
+    idle_cost(env)
 
 
 if __name__ == "__main__":

@@ -19,6 +19,7 @@
   let connected = false;
   let lastId = 0;
   let rotating = false;
+  let refused = ''; // the banner of a refused stream
 
   // --- channels: names, units, calibration (kept in this browser) --------
   const CAL_KEY = 'tavio32.channels';
@@ -585,7 +586,10 @@
     const token = controlToken();
     source = new EventSource('/api/stream' + (token ? '?token=' + encodeURIComponent(token) : ''));
     source.addEventListener('open', () => {
-      if (!connected || bannerSticky.startsWith('No connection')) banner('', false);
+      if (!connected || bannerSticky.startsWith('No connection') || (refused && bannerSticky === refused)) {
+        refused = '';
+        banner('', false);
+      }
       connected = true;
       showHeader();
     });
@@ -606,9 +610,26 @@
       showHeader();
       banner('No connection to the server: trying again…', true);
       // The browser retries by itself after 1 s; a refused stream (or a
-      // server that was away) closes it, and then the page starts over.
-      if (source.readyState === EventSource.CLOSED) setTimeout(connect, 2000);
+      // server that was away) closes it, and then the page starts over,
+      // saying why the server refused it (too many watchers from one address).
+      if (source.readyState === EventSource.CLOSED) {
+        whyRefused(source.url).then((why) => { if (why) banner(refused = why, true); });
+        setTimeout(connect, 2000);
+      }
     };
+  }
+  // An EventSource does not show a refusal's text: fetch does (a stream
+  // that opens this time is closed at once).
+  async function whyRefused(url) {
+    const stop = new AbortController();
+    try {
+      const r = await fetch(url, { credentials: 'same-origin', cache: 'no-store', signal: stop.signal });
+      return r.ok ? '' : ((await r.json()).error || '');
+    } catch (e) {
+      return '';
+    } finally {
+      stop.abort();
+    }
   }
   // --- stopping a recording --------------------------------------------------
   function showStop() {

@@ -43,6 +43,7 @@ class Events:
         self.closed = threading.Event()
         self.arrivals = []  # monotonic time of each sample's arrival
         self.status = None
+        self.body = ""  # of a refusal
         self.began = threading.Event()
 
     def start(self):
@@ -54,6 +55,8 @@ class Events:
         try:
             resp.begin()
             self.status = resp.status
+            if resp.status != 200:
+                self.body = resp.read().decode(errors="replace")
             self.began.set()
             ident, name, data = None, None, None
             while True:
@@ -125,6 +128,18 @@ def connect_from(source, port, timeout=10):
 def rss_mb(pid):
     with open("/proc/%d/status" % pid) as f:
         return int(next(line for line in f if line.startswith("VmRSS:")).split()[1]) / 1024
+
+
+def peak_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(next(line for line in f if line.startswith("VmHWM:")).split()[1]) / 1024
+
+
+def cpu_s(pid):
+    """The processor time a process has used, user and system, in s."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def die_with_parent():

@@ -251,6 +251,30 @@ class Page(unittest.TestCase):
         n = self.js("tavio32.samples")
         until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
 
+    def test_a_recording_stopped_from_the_page_leaves_the_device_live(self):
+        d = self.driver
+        d.get(self.server.control_url)
+        until(lambda: self.js("tavio32.draws") > 0, what="the chart")
+        d.execute_script("document.getElementById('r-measurements').value = 2000")  # 20 s at 10 ms
+        stop, state = d.find_element(By.ID, "r-stop"), d.find_element(By.ID, "state")
+        d.find_element(By.ID, "r-start").click()
+        until(lambda: state.text.startswith("Recording"), what="the recording")
+        until(stop.is_displayed, what="the Stop button")
+        stop.click()
+        until(lambda: state.text == "Live", timeout=5, what="live again")
+        self.assertFalse(stop.is_displayed())
+        self.assertIn("the recording was stopped: nothing was kept", d.find_element(By.ID, "banner").text)
+        n = self.js("tavio32.samples")
+        until(lambda: self.js("tavio32.samples") > n + 5, what="samples again")
+        self.assertEqual(self.js("tavio32.errors"), [])
+
+    def test_a_stream_refused_for_its_address_says_what_to_set(self):
+        held = [self.server.events(token=self.server.watch) for _ in range(4)]  # from the browser's address
+        self.addCleanup(lambda: [e.close() for e in held])
+        self.driver.get(self.server.watch_url)
+        banner = self.driver.find_element(By.ID, "banner")
+        until(lambda: "start serve with --per-address N" in banner.text, what="the refusal in the banner")
+
 
 if __name__ == "__main__":
     unittest.main()

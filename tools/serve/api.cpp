@@ -22,6 +22,8 @@ constexpr auto kKeepAlive = std::chrono::seconds(15); // a comment on a quiet st
 constexpr auto kBehind = std::chrono::seconds(3);     // a stream client may lag that long
 constexpr size_t kSlack = 8 * 1024;                   // bytes on their way that are not a lag
 constexpr auto kRotate = std::chrono::seconds(30);    // a stream's longest run
+constexpr auto kLate = std::chrono::milliseconds(1);  // wake just after a time that is due, not before
+const auto kNever = std::chrono::steady_clock::time_point::max();
 
 // A request the API refuses before anything reaches the interface.
 struct BadRequest {
@@ -115,21 +117,22 @@ template <class Client> bool behind(Client &c, std::chrono::steady_clock::time_p
   return now - *c.behind_since > kBehind;
 }
 
-bool Api::take_stream(Role role, const std::string &address) {
+Api::Taken Api::take_stream(Role role, const std::string &address) {
   std::lock_guard<std::mutex> lock(m_);
   if (role == Role::Control) {
-    if (control_streams_ >= kControlStreams) return false;
+    if (control_streams_ >= kControlStreams) return Taken::Full;
     ++control_streams_;
-    return true;
+    return Taken::Yes;
   }
   int &mine = per_address_[address];
-  if (streams_ >= kMaxStreams || mine >= kStreamsPerAddress) {
+  const Taken t = mine >= per_address_limit_ ? Taken::Address : streams_ >= kMaxStreams ? Taken::Full : Taken::Yes;
+  if (t != Taken::Yes) {
     if (!mine) per_address_.erase(address);
-    return false;
+    return t;
   }
   ++mine;
   ++streams_;
-  return true;
+  return t;
 }
 
 void Api::give_stream(Role role, const std::string &address) {
@@ -145,7 +148,16 @@ void Api::give_stream(Role role, const std::string &address) {
 void Api::events(const Request &req, Response &res) {
   const Role role = access_.role(req);
   const std::string address = req.remote_addr;
-  if (!take_stream(role, address)) {
+  const Taken taken = take_stream(role, address);
+  if (taken == Taken::Address) {
+    // A class behind one address (a school network's NAT, a proxy) meets
+    // this first: the teacher is told what to change.
+    reply(res, 503, {{"error", "too many watchers from this address (" + std::to_string(per_address_limit_) +
+                                   " at most): for a class that comes through one address, start serve with "
+                                   "--per-address N, N the number of its browsers"}});
+    return;
+  }
+  if (taken == Taken::Full) {
     reply(res, 503, {{"error", "too many browsers are watching: close a tab and try again"}});
     return;
   }
@@ -174,7 +186,13 @@ void Api::events(const Request &req, Response &res) {
           // Reconnect after 1 s; then the state as it is now.
           out = "retry: 1000\n\nevent: state\ndata: " + device_.status().dump() + "\n\n";
         }
-        const Stream::Read r = stream_.read(client->after, out, std::chrono::milliseconds(250));
+        // Waits for an event, or until the keep-alive comment, the rotation
+        // or the time a lagging client is dropped is due.
+        const auto due = std::min({client->last_write + kKeepAlive, client->since + kRotate,
+                                   client->behind_since ? *client->behind_since + kBehind : kNever});
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+        const Stream::Read r =
+            stream_.read(client->after, out, std::max(wait, std::chrono::milliseconds(1)) + kLate);
         if (r != Stream::Read::Ok) return false; // closing, or too far behind: dropped
         const auto now = std::chrono::steady_clock::now();
         if (behind(*client, now)) return false;

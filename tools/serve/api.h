@@ -18,16 +18,19 @@ namespace tavio::serve {
 class Api {
 public:
   // Event streams at once: the watchers' (a few per client address, so
-  // that one student cannot take the class's), and the control token's,
-  // which never count against the watchers'.
+  // that one student cannot take the class's; more where a class comes
+  // through one address, `serve --per-address N`), and the control
+  // token's, which never count against the watchers'.
   static constexpr int kMaxStreams = 64;
   static constexpr int kStreamsPerAddress = 4;
   static constexpr int kControlStreams = 8;
   // Threads the server needs: every stream, and some for short requests.
   static constexpr int kWorkers = kMaxStreams + kControlStreams + 8;
 
-  Api(Device &device, Stream &stream, Access &access, double longest_recording_ms)
-      : device_(device), stream_(stream), access_(access), longest_ms_(longest_recording_ms) {}
+  Api(Device &device, Stream &stream, Access &access, double longest_recording_ms,
+      int streams_per_address = kStreamsPerAddress)
+      : device_(device), stream_(stream), access_(access), longest_ms_(longest_recording_ms),
+        per_address_limit_(streams_per_address) {}
   void install(httplib::Server &server);
   int streams() const { return streams_; }
   // Where the server listens (HOST 0.0.0.0 or ::: on all addresses), for
@@ -45,7 +48,8 @@ private:
   void recording(const httplib::Request &req, httplib::Response &res);
   void cancel(const httplib::Request &req, httplib::Response &res);
   void login(const httplib::Request &req, httplib::Response &res);
-  bool take_stream(Role role, const std::string &address);
+  enum class Taken { Yes, Full, Address };
+  Taken take_stream(Role role, const std::string &address);
   void give_stream(Role role, const std::string &address);
   void file(const httplib::Request &req, httplib::Response &res, const std::string &ext);
   void page(const httplib::Request &req, httplib::Response &res);
@@ -55,6 +59,7 @@ private:
   Stream &stream_;
   Access &access_;
   const double longest_ms_;
+  const int per_address_limit_;
   std::atomic<int> streams_{0}; // the watchers'
   std::mutex m_;
   int control_streams_ = 0;                 // m_

@@ -3,13 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 namespace tavio::serve {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kLongestAcceptPause{500};
 thread_local sys::socket_t current = INVALID_SOCKET;
 
 // One request, all of it read already: httplib reads from here and writes
@@ -114,6 +115,26 @@ Front::Verdict Front::examine(const std::string &buf) const {
   return buf.size() >= end + length ? Verdict::Complete : Verdict::Incomplete;
 }
 
+// How long the front may sleep: until the nearest deadline of a waiting
+// connection or the next try to accept, without end when none is due.
+int Front::wait_ms(Clock::time_point now) const {
+  Clock::time_point next = Clock::time_point::max();
+  for (const Conn *c : waiting_) {
+    if (c->fresh) return 0; // came back with its next request in it
+    next = std::min(next, c->since + limits_.deadline);
+  }
+  if (accept_pause_.count()) next = std::min(next, accept_again_);
+  int ms = -1;
+  if (next != Clock::time_point::max())
+    ms = next <= now ? 0
+                     : int(std::min<long long>(
+                           std::chrono::ceil<std::chrono::milliseconds>(next - now).count(), 24 * 3600 * 1000));
+  // Without a wake-up (the system gave none), a connection given back
+  // waits for the next look.
+  if (!waker_.ok() && (ms < 0 || ms > 10)) ms = 10;
+  return ms;
+}
+
 void Front::run() {
   for (int i = 0; i < limits_.workers; ++i) workers_.emplace_back([this] { work(); });
   std::vector<sys::Watch> set;
@@ -123,20 +144,31 @@ void Front::run() {
       for (Conn *c : back_) waiting_.push_back(c);
       back_.clear();
     }
+    // The wake-up, the listener (unless taking none for now), the connections.
+    const bool accepting = !accept_pause_.count() || Clock::now() >= accept_again_;
     set.clear();
-    set.push_back({listener_});
+    if (waker_.ok()) set.push_back({waker_.socket()});
+    if (accepting) set.push_back({listener_});
+    const size_t first = set.size();
     for (Conn *c : waiting_) set.push_back({c->socket});
-    // A connection a worker gives back joins the watch within 10 ms.
-    sys::wait_readable(set, 10);
+    sys::wait_readable(set, wait_ms(Clock::now()));
+    if (waker_.ok() && set[0].readable) waker_.drain();
+    const bool incoming = accepting && set[first - 1].readable;
     std::vector<Conn *> still;
     const auto now = Clock::now();
-    for (size_t i = 0; i + 1 < set.size(); ++i) {
+    // What the buffers take (not only what they hold), bounded as it grows.
+    size_t held = 0;
+    for (const Conn *c : waiting_) held += c->buf.capacity();
+    for (size_t i = 0; i < waiting_.size(); ++i) {
       Conn *c = waiting_[i];
-      if (set[i + 1].readable) {
+      if (set[first + i].readable && c->socket != INVALID_SOCKET) {
         const bool fresh = c->buf.empty();
+        const size_t before = c->buf.capacity();
         read_from(c);
         if (fresh) c->since = now; // the request's deadline runs from its first byte
         c->fresh = true;
+        held += c->buf.capacity() - before;
+        if (held > limits_.max_held) shed(held, still, i);
       }
       if (c->socket == INVALID_SOCKET) {
         delete c;
@@ -152,7 +184,7 @@ void Front::run() {
       case Verdict::NoLength: refusal = "411 Length Required"; break;
       case Verdict::Bad: refusal = "400 Bad Request"; break;
       case Verdict::Incomplete:
-        if (now - c->since > limits_.deadline) refusal = c->buf.empty() ? "" : "408 Request Timeout";
+        if (now - c->since >= limits_.deadline) refusal = c->buf.empty() ? "" : "408 Request Timeout";
         break;
       }
       if (!refusal) {
@@ -163,8 +195,17 @@ void Front::run() {
       close(c);
       delete c;
     }
+    // (Those shed after they were looked at.)
+    still.erase(std::remove_if(still.begin(), still.end(),
+                               [](Conn *c) {
+                                 if (c->socket != INVALID_SOCKET) return false;
+                                 delete c;
+                                 return true;
+                               }),
+                still.end());
     waiting_.swap(still);
-    if (set[0].readable) accept_all(); // new ones go at the end
+    // New ones go at the end.
+    if (incoming || (accepting && accept_pause_.count())) accept_all();
   }
   cv_.notify_all();
   for (auto &t : workers_) t.join();
@@ -181,23 +222,58 @@ void Front::run() {
   waiting_.clear();
 }
 
+// Over max_held in all, the largest holders are refused until it fits
+// again: a legitimate request is small, and waits little. The waiting
+// connections in the middle of run()'s look: those looked at (`seen`), and
+// those from `next` on.
+void Front::shed(size_t &held, const std::vector<Conn *> &seen, size_t next) {
+  while (held > limits_.max_held) {
+    Conn *largest = nullptr;
+    const auto consider = [&largest](Conn *c) {
+      if (c->socket != INVALID_SOCKET && (!largest || c->buf.capacity() > largest->buf.capacity())) largest = c;
+    };
+    for (Conn *c : seen) consider(c);
+    for (size_t i = next; i < waiting_.size(); ++i) consider(waiting_[i]);
+    if (!largest) return;
+    held -= largest->buf.capacity();
+    refuse(largest, "503 Service Unavailable");
+    std::string().swap(largest->buf);
+  }
+}
+
 void Front::accept_all() {
   for (int n = 0; n < 256; ++n) {
     std::string ip;
     int port = 0;
-    const sys::socket_t s = sys::accept_connection(listener_, ip, port);
-    if (s == INVALID_SOCKET) return;
+    sys::socket_t s = INVALID_SOCKET;
+    const sys::Accepted a = sys::accept_connection(listener_, s, ip, port);
+    if (a == sys::Accepted::Exhausted) {
+      // Tried again after a pause, longer each time (the listener stays
+      // readable: watching it now would spin).
+      if (!accept_pause_.count())
+        std::fprintf(stderr, "tavio32 serve: the system has no descriptor or memory for new connections now; "
+                             "they wait until it has\n");
+      accept_pause_ = std::min(std::max(accept_pause_ * 2, std::chrono::milliseconds(20)), kLongestAcceptPause);
+      accept_again_ = Clock::now() + accept_pause_;
+      return;
+    }
+    if (a == sys::Accepted::None) {
+      accept_pause_ = std::chrono::milliseconds(0);
+      return;
+    }
+    accept_pause_ = std::chrono::milliseconds(0);
     auto *c = new Conn{s, ip, port, {}, Clock::now(), false};
-    bool over = false;
+    bool over_address = false, over = false;
     {
       std::lock_guard<std::mutex> lock(m_);
       int &mine = per_address_[ip];
-      over = mine >= limits_.per_address || total_ >= limits_.total;
+      over_address = mine >= limits_.per_address;
+      over = over_address || total_ >= limits_.total;
       ++mine;
       ++total_;
     }
     if (over) {
-      refuse(c, "503 Service Unavailable");
+      refuse(c, "503 Service Unavailable", over_address ? limits_.per_address_refusal : "");
       delete c;
     } else {
       waiting_.push_back(c);
@@ -225,11 +301,13 @@ void Front::dispatch(Conn *c) {
   cv_.notify_one();
 }
 
-void Front::refuse(Conn *c, const char *status) {
+void Front::refuse(Conn *c, const char *status, const std::string &body) {
   // A short fixed answer, sent only if the send buffer takes it at once (a
   // client that reads none of its answers may have filled it).
   sys::set_blocking(c->socket, false);
-  const std::string answer = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  const std::string answer = std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+                             (body.empty() ? "" : "\r\nContent-Type: text/plain; charset=utf-8") +
+                             "\r\nConnection: close\r\n\r\n" + body;
   httplib::detail::send_socket(c->socket, answer.data(), answer.size(), CPPHTTPLIB_SEND_FLAGS);
   close(c);
 }
@@ -268,8 +346,11 @@ void Front::work() {
     }
     c->since = Clock::now();
     c->fresh = !c->buf.empty(); // the next request came with this one
-    std::lock_guard<std::mutex> lock(m_);
-    back_.push_back(c);
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      back_.push_back(c);
+    }
+    waker_.wake();
   }
 }
 
@@ -277,6 +358,7 @@ void Front::stop() {
   stopping_ = true;
   server_.set_listener(INVALID_SOCKET);
   cv_.notify_all();
+  waker_.wake();
 }
 
 } // namespace tavio::serve

@@ -9,6 +9,15 @@
 // request from what was read. A keep-alive connection then comes back to
 // the front: idle connections cost no thread. Streams keep their worker
 // while they run; the API caps them by role (api.cpp).
+//
+// The front sleeps while nothing happens: it waits on its sockets and on a
+// wake-up that the workers (a connection given back) and stop() send, for
+// as long as the nearest deadline of a waiting connection allows, or
+// without end. The header and body bytes that waiting connections hold
+// have a bound in all (max_held): beyond it the largest holder is refused.
+// When the system has no descriptor or memory for a new connection, the
+// front stops taking them for a while (longer each time, up to a second),
+// and they wait in the backlog until it can.
 #pragma once
 
 #include <atomic>
@@ -44,6 +53,8 @@ struct FrontLimits {
   size_t max_body = 64 * 1024;
   int per_address = 16;          // connections from one client address
   int total = 400;               // connections in all
+  size_t max_held = 4 << 20;     // header and body bytes held by waiting connections, in all
+  std::string per_address_refusal; // the body of the 503 for one over per_address
   int backlog = 512;
   std::chrono::milliseconds deadline{5000}; // a whole request, from its first byte; an idle connection
   std::chrono::milliseconds write_timeout{2000};
@@ -63,12 +74,13 @@ public:
   static sys::socket_t this_connection();
 
 private:
+  using Clock = std::chrono::steady_clock;
   struct Conn {
     sys::socket_t socket;
     std::string ip;
     int port = 0;
     std::string buf;    // what came and is not answered yet
-    std::chrono::steady_clock::time_point since;
+    Clock::time_point since;
     bool fresh = false; // buf changed since it was last examined
   };
   enum class Verdict { Incomplete, Complete, TooLarge, NoLength, Bad, BodyTooLarge };
@@ -76,7 +88,9 @@ private:
   void accept_all();
   void read_from(Conn *c);
   void dispatch(Conn *c);
-  void refuse(Conn *c, const char *status);
+  void shed(size_t &held, const std::vector<Conn *> &seen, size_t next);
+  int wait_ms(Clock::time_point now) const;
+  void refuse(Conn *c, const char *status, const std::string &body = "");
   void close(Conn *c);
   void work();
 
@@ -84,8 +98,12 @@ private:
   const FrontLimits limits_;
   sys::socket_t listener_ = INVALID_SOCKET;
   std::atomic<bool> stopping_{false};
+  sys::Waker waker_;
 
-  std::vector<Conn *> waiting_; // front thread only
+  // Front thread only.
+  std::vector<Conn *> waiting_;
+  Clock::time_point accept_again_{};     // while taking none
+  std::chrono::milliseconds accept_pause_{0}; // 0: taking them
 
   mutable std::mutex m_;
   std::condition_variable cv_;

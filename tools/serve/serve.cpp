@@ -1,6 +1,7 @@
 // tavio32 serve: the browser view. A web server for the page in web/ and
 // the HTTP API (api.cpp), with tokens and host checks (access.cpp), in
 // front of the device thread (device.cpp) that alone calls the library.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,14 @@ struct ServeOptions {
   std::string listen = "127.0.0.1:8032";
   bool open = false;
   double longest_recording_h = 24;
+  int per_address = Api::kStreamsPerAddress; // watchers from one client address
+  int connections_per_address = 0;           // 0: from per_address
 };
+
+// Connections one client address may hold: 16 for the 4 watchers by
+// default; where more browsers come through one address, three each (a
+// browser holds its stream and a request or two beside it) and four more.
+int connections_for(int watchers) { return std::max(16, 3 * watchers + 4); }
 
 bool is_loopback(const std::string &host) {
   in_addr a4{};
@@ -108,8 +116,12 @@ int cmd_serve(const ServeOptions &o) {
   FrontLimits limits;
   limits.max_body = 64 * 1024;
   limits.workers = Api::kWorkers;
+  limits.per_address = o.connections_per_address ? o.connections_per_address : connections_for(o.per_address);
+  limits.per_address_refusal = "too many connections from this address (" + std::to_string(limits.per_address) +
+                               " at most): for a class that comes through one address, start serve with "
+                               "--per-address N, N the number of its browsers (or --connections-per-address N)\n";
   Front front(server, limits);
-  Api api(device, stream, access, o.longest_recording_h * 3.6e6);
+  Api api(device, stream, access, o.longest_recording_h * 3.6e6, o.per_address);
   api.install(server);
 
   const int bound = front.listen(host, port);
@@ -171,6 +183,15 @@ Subcommand add_serve(CLI::App &app) {
   serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
   serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
   serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->add_option("--per-address", o->per_address,
+                    "Watchers (browsers following the chart) from one client address, 1 to " +
+                        std::to_string(Api::kMaxStreams) + " (default " + std::to_string(Api::kStreamsPerAddress) +
+                        "); raise it for a class that reaches this computer through one address (NAT, a proxy)")
+      ->check(CLI::Range(1, Api::kMaxStreams));
+  serve->add_option("--connections-per-address", o->connections_per_address,
+                    "Connections from one client address (default 16, and 3 per watcher of --per-address plus 4 "
+                    "when that is more)")
+      ->check(CLI::Range(1, FrontLimits{}.total));
   serve->add_flag("--open", o->open, "Open the control address in the default browser");
   serve->add_option("--longest-recording", o->longest_recording_h, "Longest recording taken, in hours (default 24)")
       ->check(CLI::PositiveNumber);

@@ -2,6 +2,7 @@
 #include "front_system.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -10,8 +11,10 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #ifdef __linux__
 #include <linux/sockios.h>
+#include <sys/eventfd.h>
 #endif
 
 namespace tavio::serve::sys {
@@ -27,11 +30,51 @@ void wait_readable(std::vector<Watch> &set, int ms) {
   for (size_t i = 0; i < set.size(); ++i) set[i].readable = n > 0 && p[i].revents != 0;
 }
 
-socket_t accept_connection(socket_t listener, std::string &ip, int &port) {
+Waker::Waker() {
+#ifdef __linux__
+  read_ = write_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (read_ < 0) read_ = write_ = INVALID_SOCKET;
+#else
+  int fds[2];
+  if (::pipe(fds) != 0) return;
+  for (int fd : fds) {
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+  }
+  read_ = fds[0];
+  write_ = fds[1];
+#endif
+}
+
+Waker::~Waker() {
+  if (write_ != INVALID_SOCKET && write_ != read_) ::close(write_);
+  if (read_ != INVALID_SOCKET) ::close(read_);
+}
+
+void Waker::wake() {
+  // Full (woken already): nothing lost.
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t n = ::write(write_, &one, sizeof one);
+}
+
+void Waker::drain() {
+  char buf[64];
+  while (::read(read_, buf, sizeof buf) > 0) {
+  }
+}
+
+Accepted accept_connection(socket_t listener, socket_t &s, std::string &ip, int &port) {
   sockaddr_storage a{};
   socklen_t len = sizeof a;
-  const socket_t s = ::accept(listener, reinterpret_cast<sockaddr *>(&a), &len);
-  if (s < 0) return INVALID_SOCKET;
+  s = ::accept(listener, reinterpret_cast<sockaddr *>(&a), &len);
+  if (s < 0) {
+    s = INVALID_SOCKET;
+    // No descriptor (EMFILE, ENFILE) or memory (ENOMEM, ENOBUFS), or what
+    // else does not pass by itself: tried again later.
+    const bool passing = errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED ||
+                         errno == EPROTO;
+    return passing ? Accepted::None : Accepted::Exhausted;
+  }
   ::fcntl(s, F_SETFD, FD_CLOEXEC);
   set_blocking(s, true);
   char text[INET6_ADDRSTRLEN] = "";
@@ -48,7 +91,7 @@ socket_t accept_connection(socket_t listener, std::string &ip, int &port) {
   int yes = 1, bytes = kSendBuffer;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
   ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-  return s;
+  return Accepted::Yes;
 }
 
 void set_blocking(socket_t s, bool blocking) {
