@@ -182,3 +182,14 @@ TEST(Taste, ReturnsWhenTheTerminalGoesAway) {
 }
 
 } // namespace
+
+// A program started with `&` has no keyboard: its polls, its message and its
+// wait for a key return at once instead of being stopped by the terminal,
+// which stays as it was.
+TEST(BackgroundProgram, NeitherStoppedNorChangingTheTerminal) {
+  HostOnTerminal host("background");
+  int st = host.status();
+  ASSERT_TRUE(WIFEXITED(st)) << st;
+  EXPECT_EQ(WEXITSTATUS(st), 0) << "16: stopped by the terminal";
+  EXPECT_EQ(host.polled_flags_now(), host.polled_flags_before());
+}

@@ -14,6 +14,10 @@
  *   message  puts the terminal into raw mode, shows a message through the
  *            default output (which waits for Enter) and returns 0 after it
  *   taste    ignores SIGHUP, waits for a key with TASTE, returns 7 after it
+ *   background  starts a child in a process group of its own (a shell's
+ *            `prog &`) that polls, shows a message and waits for a key;
+ *            status 0 when that child ended at once by itself, 16 when the
+ *            terminal stopped it
  */
 #define _DEFAULT_SOURCE
 #include <dlfcn.h>
@@ -21,6 +25,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -77,6 +82,24 @@ int main(int argc, char **argv) {
   if (strcmp(how, "taste") == 0) {
     ready();
     return taste() == 1 ? 7 : 8;
+  }
+
+  if (strcmp(how, "background") == 0) {
+    pid_t child = fork();
+    if (child == 0) {
+      setpgid(0, 0);
+      int ok = kbhit() == 0 && version(1) == 122 && taste() == 1;
+      _exit(ok ? 0 : 17);
+    }
+    setpgid(child, child);
+    int st;
+    if (waitpid(child, &st, WUNTRACED) != child) return 18;
+    if (WIFSTOPPED(st)) {
+      kill(child, SIGKILL);
+      waitpid(child, &st, 0);
+      return 16;
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 19;
   }
 
   kbhit(); /* the first poll changes the terminal */

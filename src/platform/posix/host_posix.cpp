@@ -86,8 +86,31 @@ void release_ending_signals() {
   }
 }
 
+// A program started in the background of its terminal (a shell's `prog &`)
+// does not have the keyboard: changing the terminal's modes or reading from
+// it would stop the whole program (SIGTTOU, SIGTTIN) until the user brings
+// it to the front. Such a program sees no terminal, until it is brought to
+// the front. Standard input that is a terminal but not the controlling one
+// never stops anybody.
+bool terminal_is_ours() {
+  if (!::isatty(STDIN_FILENO)) return false;
+  pid_t front = ::tcgetpgrp(STDIN_FILENO);
+  return front < 0 || front == ::getpgrp();
+}
+
+// Puts the terminal's modes back also from the background (a program moved
+// there after it polled), where the kernel would otherwise stop it for that.
+void set_terminal(const termios &t) {
+  sigset_t ttou, before;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  ::pthread_sigmask(SIG_BLOCK, &ttou, &before);
+  ::tcsetattr(STDIN_FILENO, TCSANOW, &t);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
 void make_keys_immediate() {
-  if (g_terminal.changed || !::isatty(STDIN_FILENO)) return;
+  if (g_terminal.changed || !terminal_is_ours()) return;
   termios t;
   if (::tcgetattr(STDIN_FILENO, &t) != 0) return;
   g_terminal.saved = t;
@@ -115,7 +138,7 @@ void write_all(int fd, const char *text) {
 
 void restore_terminal() {
   if (!g_terminal.changed) return;
-  ::tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal.saved);
+  set_terminal(g_terminal.saved);
   g_terminal.changed = 0;
 }
 
@@ -140,7 +163,7 @@ void PosixBackend::end_key_input() {
   release_ending_signals(); // after the terminal is back: no gap left uncovered
 }
 
-bool PosixBackend::keyboard_present() { return ::isatty(STDIN_FILENO) == 1; }
+bool PosixBackend::keyboard_present() { return terminal_is_ours(); }
 
 uint64_t PosixBackend::now_ns() {
   timespec ts;
@@ -156,7 +179,7 @@ void PosixBackend::sleep_ns(uint64_t ns) {
 }
 
 bool PosixBackend::take_key_input(bool start_polling) {
-  if (!::isatty(STDIN_FILENO)) return false; // no terminal: never a key hit
+  if (!terminal_is_ours()) return false; // no terminal: never a key hit
   if (start_polling) make_keys_immediate();
   if (!g_terminal.changed) return false; // lines typed for the host program
   bool any = false;
@@ -181,7 +204,7 @@ void PosixBackend::show_message(const char *caption, const char *text) {
   write_all(STDERR_FILENO, ": ");
   write_all(STDERR_FILENO, text);
   write_all(STDERR_FILENO, "\n");
-  if (!::isatty(STDIN_FILENO)) return; // nobody can close a box: no wait
+  if (!terminal_is_ours()) return; // nobody can close a box: no wait
   bool restore = g_terminal.changed;
   if (restore) restore_terminal(); // line input, so that Enter ends the wait
   write_all(STDERR_FILENO, "[Enter]");
