@@ -155,7 +155,7 @@
       } }));
   }
   function seriesFor(list) {
-    return [{ label: _('time [s]') }].concat(list.map((c, i) => ({
+    return [{ label: _('time [s]'), value: (u, v) => fmt(v) }].concat(list.map((c, i) => ({
       label: label(c), stroke: COLOURS[i % COLOURS.length], width: 2, points: { show: false },
       value: (u, v) => fmt(v) })));
   }
