@@ -1,9 +1,7 @@
-// tavio32 serve: the page's language. English is in the page itself; the
-// other languages come as catalogs (de.json: msgid -> msgstr, made from
-// po/page/de.po at build time). The choice: the one made on the page (kept in
-// this browser), else the first of the browser's languages that the page
-// has, else English. Loaded in <head>: while a catalog comes the body stays
-// hidden, so that no English is shown and then replaced (nothing jumps).
+// tavio32 serve: the page's language. English is in the page; others come
+// as catalogs (de.json, from po/page/de.po). The choice: the page's (kept),
+// else the browser's first that the page has, else English. While a catalog
+// comes the body is hidden: no English shown, then replaced.
 'use strict';
 
 (function () {
@@ -129,7 +127,7 @@
     if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', go);
     else go();
   }));
-  // Never hidden for long: a catalog that does not come leaves English.
+  // A catalog that does not come leaves English.
   setTimeout(() => root.classList.remove('translating'), 3000);
 
   window.tavio32i18n = {

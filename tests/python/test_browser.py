@@ -370,6 +370,11 @@ class Page(unittest.TestCase):
         self.assertIn("measurements of channels 1, 2 every", d.find_element(By.ID, "r-summary").text)
         d.refresh()
         until(lambda: d.find_element(By.ID, "role").text == "Control", what="English after a reload")
+        # German again; the server's fixed texts (it speaks English) in German too.
+        d.find_element(By.CSS_SELECTOR, "#lang option[value=de]").click()
+        self.sim.stop()
+        until(lambda: d.find_element(By.ID, "state").text == "COM3 antwortet nicht", what="the error in German")
+        self.assertRegex(d.find_element(By.ID, "banner-text").text, r"^Sios an COM3 \(.+\) antwortet nicht: ")
         self.assertEqual(self.js("tavio32.errors"), [])
 
 
