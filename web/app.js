@@ -150,7 +150,7 @@
   function axes(list) {
     return list.map((a) => Object.assign(a, {
       values: (u, splits, i, space, incr) => {
-        const d = Math.max(0, Math.min(6, -Math.floor(Math.log10(incr || 1) + 1e-9)));
+        const d = Math.min(6, (String(+(incr || 1).toPrecision(6)).split('.')[1] || '').length);
         return splits.map((v) => (v == null ? '' : i18n.number(v, d)));
       } }));
   }
