@@ -121,7 +121,9 @@
     const s = status;
     $('where').textContent = where(s);
     let text = _('Live');
-    if (s.state === 'error') text = s.removed ? _('COM{port}: USB adapter removed', { port: s.port }) : _('COM{port} does not answer', { port: s.port });
+    if (s.state === 'error') {
+      text = s.removed ? _('COM{port}: USB adapter removed', { port: s.port }) : _('COM{port} does not answer', { port: s.port });
+    }
     const p = s.progress;
     const pct = p && p.total ? Math.round(100 * p.done / p.total) : 0;
     if (s.state === 'recording') text = _('Recording {percent} %', { percent: i18n.number(pct, 0) });

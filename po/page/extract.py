@@ -4,7 +4,8 @@ web/index.html's elements marked data-i18n (their own text, aria-label, title
 and placeholder) and those of web/app.js marked _('...') or N_('...')
 (xgettext). After a change of the page's texts:
 
-    python3 po/page/extract.py && msgmerge -U --backup=none po/page/de.po po/page/tavio32-page.pot
+    python3 po/page/extract.py &&
+    msgmerge -U --backup=none --no-wrap --add-location=file po/page/de.po po/page/tavio32-page.pot
 
 and translate what is new or fuzzy in de.po.
     extract.py [--output FILE]   (default: po/page/tavio32-page.pot)"""
@@ -31,17 +32,17 @@ msgstr ""
 
 
 class Texts(html.parser.HTMLParser):
-    """The marked texts of a page, each with the lines it is on."""
+    """The marked texts of a page."""
 
     def __init__(self):
         super().__init__(convert_charrefs=True)
-        self.found = {}      # text -> [line, ...], in the order first met
+        self.found = {}      # the texts, in the order first met
         self.open = []       # marked: is each element open now marked?
 
     def add(self, text):
         text = " ".join(text.split())
         if any(c.isalpha() for c in text):  # not a sign such as the close button's
-            self.found.setdefault(text, []).append(self.getpos()[0])
+            self.found.setdefault(text)
 
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
@@ -75,13 +76,12 @@ def main():
         page.feed(f.read())
     with open(out, "w", encoding="utf-8") as f:
         f.write(HEADER)
-        for text, lines in page.found.items():
-            f.write("#: web/index.html:%s\nmsgid %s\nmsgstr \"\"\n\n" % (" web/index.html:".join(map(str, lines)),
-                                                                      quote(text)))
+        for text in page.found:
+            f.write("#: web/index.html\nmsgid %s\nmsgstr \"\"\n\n" % quote(text))
     # xgettext adds the script's texts (a text in both keeps both places).
     subprocess.run(["xgettext", "--join-existing", "--language=JavaScript", "--from-code=UTF-8",
                     "--keyword=_", "--keyword=N_", "--add-comments=TRANSLATORS:", "--omit-header",
-                    "--no-wrap", "--directory=" + os.path.join(HERE, "..", ".."), "--output=" + out,
+                    "--no-wrap", "--add-location=file", "--directory=" + os.path.join(HERE, "..", ".."), "--output=" + out,
                     "web/app.js", "po/page/server-texts.js"], check=True)
 
 
