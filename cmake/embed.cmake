@@ -1,5 +1,5 @@
 # Writes OUT, a C++ source holding the files named in LIST ("URL KIND FILE"
-# a line, KIND html, js or css) as byte arrays with their URL paths and
+# a line, KIND html, js, css or json) as byte arrays with their URL paths and
 # content types, and find_asset() over them. With GZIP (the gzip program)
 # each file is held gzip-compressed as well, where that is smaller. An html
 # file comes twice: as it is, and as a watcher gets it (URL#watch: its body
@@ -11,6 +11,7 @@ set(n 0)
 set(type_html "text/html; charset=utf-8")
 set(type_js "text/javascript; charset=utf-8")
 set(type_css "text/css; charset=utf-8")
+set(type_json "application/json; charset=utf-8")
 
 # Appends the bytes of `file` to the source as array `name`; its size in
 # `size_out`.

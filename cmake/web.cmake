@@ -143,6 +143,24 @@ if(TAVIO32_UGLIFYJS)
 else()
   message(STATUS "No uglifyjs: the page's QR library is embedded unminified (scripts/setup.sh demo installs it)")
 endif()
+# The page in other languages: each po/page/LANG.po becomes the catalog the
+# page loads (LANG.json), by gettext's msgattrib and po/page/po2json.py.
+# Without them (scripts/setup.sh demo installs them) the page is English only.
+set(web_catalogs)
+find_program(TAVIO32_MSGATTRIB msgattrib)
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(TAVIO32_MSGATTRIB AND Python3_Interpreter_FOUND)
+  foreach(lang de)
+    set(po ${PROJECT_SOURCE_DIR}/po/page/${lang}.po)
+    add_custom_command(OUTPUT ${web_bin}/${lang}.json
+      COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/po/page/po2json.py ${po} ${web_bin}/${lang}.json
+      DEPENDS ${po} ${PROJECT_SOURCE_DIR}/po/page/po2json.py COMMENT "The page's texts in ${lang}" VERBATIM)
+    list(APPEND web_generated ${web_bin}/${lang}.json)
+    list(APPEND web_catalogs "/${lang}.json json ${web_bin}/${lang}.json")
+  endforeach()
+else()
+  message(STATUS "No gettext or python3: the page is in English only (scripts/setup.sh demo installs them)")
+endif()
 # Each file is also embedded gzip-compressed (gzip -9 -n, the same bytes
 # every build) for browsers that accept it. No Brotli: browsers ask for it
 # over HTTPS and from localhost only, and the class's phones come over HTTP.
@@ -151,14 +169,16 @@ if(NOT TAVIO32_GZIP)
   message(STATUS "No gzip: the page's files are served uncompressed")
 endif()
 
-# url kind file, one a line (kinds: html js css).
+# url kind file, one a line (kinds: html js css json).
 set(web_assets
   "/index.html html ${web_src}/index.html"
   "/app.js js ${web_src}/app.js"
   "/style.css css ${web_src}/style.css"
   "/uPlot.min.js js ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.iife.min.js"
   "/uPlot.min.css css ${TAVIO32_WEB_LIB_uplot}/dist/uPlot.min.css"
-  "/qrcode.js js ${web_qrcode}")
+  "/qrcode.js js ${web_qrcode}"
+  "/i18n.js js ${web_src}/i18n.js"
+  ${web_catalogs})
 set(web_list ${web_bin}/assets.list)
 set(web_files)
 set(web_list_text)

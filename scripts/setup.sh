@@ -34,6 +34,7 @@ set -euo pipefail
 demo_packages=(cmake make g++ pkg-config libcli11-dev
   nlohmann-json3-dev                                   # tavio32 serve: its JSON
   uglifyjs                                             # its page's QR library, minified at build time
+  gettext python3                                      # its page in German: po/page/de.po to the page's catalog at build time
   dpkg-dev)                                            # its HTTP server, cpp-httplib's source (scripts/httplib-source.sh)
 test_packages=(
   libgtest-dev python3 python3-pip python3-setuptools # the suites, the package's install test

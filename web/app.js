@@ -8,6 +8,7 @@
   const KEEP_S = 125; // the longest window, and a little more
   const TOKEN_KEY = 'tavio32.control';
   const t = window.tavio32 = { samples: 0, draws: 0, firstChartMs: null, chart: null, errors: [] };
+  const i18n = window.tavio32i18n, _ = i18n._, N_ = i18n.N_, fill = i18n.fill;
 
   const session = takeAddress();
 
@@ -27,7 +28,7 @@
   try { cal = JSON.parse(localStorage.getItem(CAL_KEY) || '{}') || {}; } catch (e) { cal = {}; }
   function calOf(c) {
     const d = cal[c] || {};
-    return { name: d.name || ('channel ' + c), unit: d.unit || '', a: num(d.a, 0), x: num(d.x, 0),
+    return { name: d.name || _('channel {n}', { n: c }), unit: d.unit || '', a: num(d.a, 0), x: num(d.x, 0),
              b: num(d.b, 255), y: num(d.y, 255) };
   }
   function num(v, dflt) { const n = parseFloat(v); return Number.isFinite(n) ? n : dflt; }
@@ -39,18 +40,20 @@
   function fmt(v) {
     if (v == null) return '–';
     const a = Math.abs(v);
-    if (Number.isInteger(v)) return String(v);
-    return a >= 100 ? v.toFixed(0) : a >= 10 ? v.toFixed(1) : v.toFixed(2);
+    if (Number.isInteger(v)) return i18n.number(v, 0);
+    return i18n.number(v, a >= 100 ? 0 : a >= 10 ? 1 : 2);
   }
   function label(c) { const k = calOf(c); return k.name + (k.unit ? ' [' + k.unit + ']' : ''); }
 
   // --- banner ------------------------------------------------------------
-  let bannerSticky = '';
+  // Its texts are English (the page's, marked N_, and the server's), shown
+  // in the page's language.
+  let bannerSticky = '', bannerShown = '';
   function banner(text, sticky) {
     if (sticky !== undefined) bannerSticky = sticky ? text : '';
-    const shown = text || bannerSticky;
-    $('banner-text').textContent = shown;
-    $('banner').hidden = !shown;
+    bannerShown = text || bannerSticky;
+    $('banner-text').textContent = i18n.localize(bannerShown);
+    $('banner').hidden = !bannerShown;
   }
   $('banner-close').onclick = () => { bannerSticky = ''; banner(''); };
 
@@ -73,7 +76,7 @@
       .then(async (r) => {
         const j = await r.json().catch(() => null);
         if (r.ok && j && j.token) sessionStorage.setItem(TOKEN_KEY, j.token);
-        else if (!controlToken()) banner((j && j.error) || 'the login failed', true);
+        else if (!controlToken()) banner((j && j.error) || N_('the login failed'), true);
       })
       .catch(() => {});
   }
@@ -94,7 +97,7 @@
     let j = null;
     try { j = await r.json(); } catch (e) { j = null; }
     if (!r.ok && !(r.status === 202)) {
-      const e = new Error((j && j.error) || ('the server answered ' + r.status));
+      const e = new Error((j && j.error) || fill(N_('the server answered {status}'), { status: r.status }));
       e.status = r.status;
       throw e;
     }
@@ -103,29 +106,31 @@
 
   // --- header ------------------------------------------------------------
   function where(s) {
-    if (!s) return 'Connecting…';
-    if (s.interface === 'simulation') return 'Simulation: no interface';
-    return s.title + ' on COM' + s.port;
+    if (!s) return _('Connecting…');
+    if (s.interface === 'simulation') return _('Simulation: no interface');
+    return _('{title} on COM{port}', { title: s.title, port: s.port });
   }
   function showHeader() {
     const pill = $('state');
     if (!connected) {
       $('where').textContent = status ? where(status) : 'tavio32';
-      pill.textContent = 'No connection to the server';
+      pill.textContent = _('No connection to the server');
       pill.className = 'pill offline';
       return;
     }
     const s = status;
     $('where').textContent = where(s);
-    let text = 'Live';
-    if (s.state === 'error') text = 'COM' + s.port + (s.removed ? ': USB adapter removed' : ' does not answer');
+    let text = _('Live');
+    if (s.state === 'error') {
+      text = s.removed ? _('COM{port}: USB adapter removed', { port: s.port }) : _('COM{port} does not answer', { port: s.port });
+    }
     const p = s.progress;
     const pct = p && p.total ? Math.round(100 * p.done / p.total) : 0;
-    if (s.state === 'recording') text = 'Recording ' + pct + ' %';
-    if (s.state === 'reading') text = 'Reading back ' + pct + ' %';
+    if (s.state === 'recording') text = _('Recording {percent} %', { percent: i18n.number(pct, 0) });
+    if (s.state === 'reading') text = _('Reading back {percent} %', { percent: i18n.number(pct, 0) });
     pill.textContent = text;
     pill.className = 'pill ' + s.state;
-    $('role').textContent = control ? 'Control' : 'Watching (read only)';
+    $('role').textContent = control ? _('Control') : _('Watching (read only)');
     document.title = 'tavio32: ' + where(s) + ' · ' + text;
   }
 
@@ -143,8 +148,16 @@
     if (el.id === 'chart') return { width: w, height: Math.max(h, el.clientHeight) };
     return { width: w, height: Math.max(h, Math.min(480, Math.round(window.innerHeight * 0.45), Math.round(w * 0.7))) };
   }
+  // The axes' numbers in the page's language, with as many decimals as their step needs.
+  function axes(list) {
+    return list.map((a) => Object.assign(a, {
+      values: (u, splits, i, space, incr) => {
+        const d = Math.min(6, (String(+(incr || 1).toPrecision(6)).split('.')[1] || '').length);
+        return splits.map((v) => (v == null ? '' : i18n.number(v, d)));
+      } }));
+  }
   function seriesFor(list) {
-    return [{ label: 'time [s]' }].concat(list.map((c, i) => ({
+    return [{ label: _('time [s]'), value: (u, v) => fmt(v) }].concat(list.map((c, i) => ({
       label: label(c), stroke: COLOURS[i % COLOURS.length], width: 2, points: { show: false },
       value: (u, v) => fmt(v) })));
   }
@@ -162,7 +175,7 @@
       series: seriesFor(channels),
       legend: { show: false },
       cursor: { drag: { x: false, y: false } },
-      axes: [{ label: 'time [s]', labelSize: 20 }, { label: 'value', labelSize: 20, size: 72 }],
+      axes: axes([{ label: _('time [s]'), labelSize: 20 }, { label: _('value'), labelSize: 20, size: 72 }]),
     });
     plot = t.chart = new uPlot(opts, data, el);
   }
@@ -243,12 +256,17 @@
     if (now - rateSince < 1500) return; // the first samples came just now
     const r = (t.samples - rateCount) * 1000 / (now - rateSince);
     rateCount = t.samples; rateSince = now;
-    $('rate').textContent = connected ? r.toFixed(0) + ' samples/s' : '';
+    lastRate = r;
+    showRate();
   }, 2000);
+  let lastRate = null;
+  function showRate() {
+    $('rate').textContent = connected && lastRate != null ? _('{rate} samples/s', { rate: i18n.number(lastRate, 0) }) : '';
+  }
   $('window').onchange = () => { windowS = +$('window').value; dirty = true; };
   $('pause').onclick = () => {
     paused = !paused;
-    $('pause').textContent = paused ? 'Resume' : 'Pause';
+    $('pause').textContent = paused ? _('Resume') : _('Pause');
     dirty = true;
   };
   window.addEventListener('resize', () => {
@@ -273,7 +291,7 @@
   bitsRow($('switches'), (b) => {
     const s = document.createElement('input');
     s.type = 'checkbox'; s.className = 'switch'; s.dataset.bit = b;
-    s.setAttribute('aria-label', 'digital output ' + (b + 1));
+    s.setAttribute('aria-label', _('digital output {n}', { n: b + 1 }));
     s.onchange = sendDout;
     return s;
   });
@@ -282,7 +300,7 @@
     const v = switches().reduce((acc, s) => acc | (s.checked ? 1 << +s.dataset.bit : 0), 0);
     try {
       const r = await api('/api/output', { dout: v });
-      if (!r.ok) banner(r.error || 'the interface did not take the command');
+      if (!r.ok) banner(r.error || N_('the interface did not take the command'));
     } catch (e) { banner(e.message); }
   }
   function slider(parent, text, id, value, send) {
@@ -308,16 +326,16 @@
       const a = $('aouts'), st = $('status-out');
       a.textContent = ''; st.textContent = '';
       if (s.outputs.analog) {
-        const h = document.createElement('h2'); h.textContent = 'Analog outputs'; a.appendChild(h);
+        const h = document.createElement('h2'); h.textContent = _('Analog outputs'); a.appendChild(h);
         for (let c = 1; c <= s.outputs.analog; c++) {
-          slider(a, 'Output ' + c, 'aout-' + c, s.aout[c], async (v) => {
+          slider(a, _('Output {n}', { n: c }), 'aout-' + c, s.aout[c], async (v) => {
             try { await api('/api/output', { aout: { channel: c, value: v } }); } catch (e) { banner(e.message); }
           });
         }
       }
       if (s.outputs.status) {
-        const h = document.createElement('h2'); h.textContent = 'Status output'; st.appendChild(h);
-        slider(st, 'Status', 'status-value', s.status_output, async (v) => {
+        const h = document.createElement('h2'); h.textContent = _('Status output'); st.appendChild(h);
+        slider(st, _('Status'), 'status-value', s.status_output, async (v) => {
           try { await api('/api/output', { status: v }); } catch (e) { banner(e.message); }
         });
       }
@@ -328,6 +346,8 @@
   }
 
   // --- calibration table ----------------------------------------------------
+  const CAL_LABELS = { name: N_('channel {n} name'), unit: N_('channel {n} unit'), a: N_('channel {n} raw a'),
+                       x: N_('channel {n} is x'), b: N_('channel {n} raw b'), y: N_('channel {n} is y') };
   function makeCalibration() {
     const body = $('cal');
     body.textContent = '';
@@ -339,7 +359,7 @@
         const td = document.createElement('td'), input = document.createElement('input');
         input.type = type; input.value = value; input.className = key;
         if (type === 'number') input.step = 'any';
-        input.setAttribute('aria-label', 'channel ' + c + ' ' + key);
+        input.setAttribute('aria-label', _(CAL_LABELS[key], { n: c }));
         input.onchange = () => {
           cal[c] = Object.assign(cal[c] || {}, { [key]: input.value });
           localStorage.setItem(CAL_KEY, JSON.stringify(cal));
@@ -360,12 +380,24 @@
     a.click();
     setTimeout(() => { URL.revokeObjectURL(a.href); a.remove(); }, 1000);
   }
-  function csvCell(s) { return /[",\n]/.test(s) ? '"' + s.replace(/"/g, '""') + '"' : s; }
+  // The calibrated CSV files in the page's language: in English comma
+  // separated with decimal points; else as that language's spreadsheets
+  // read them (German: ';' between fields, decimal commas), the header row
+  // translated, and a byte order mark, which tells them it is UTF-8 (°C).
+  function csvFormat() {
+    if (i18n.lang === 'en') return { sep: ',', start: '', time: (x) => x.toFixed(3), value: (v) => String(+v.toFixed(4)) };
+    return { sep: ';', start: '\ufeff', time: (x) => i18n.number(x, 3), value: (v) => i18n.number(+v.toFixed(4) || 0) };
+  }
+  function csvCell(s, f) {
+    return new RegExp('["\n' + f.sep + ']').test(s) ? '"' + s.replace(/"/g, '""') + '"' : s;
+  }
+  function csvValue(c, rawValue, f) { const v = calibrate(c, rawValue); return v == null ? '' : f.value(v); }
   $('live-csv').onclick = () => {
-    let out = 'time_s,' + channels.map((c) => csvCell(label(c))).join(',') + ',digital\n';
+    const f = csvFormat();
+    let out = f.start + [_('time_s')].concat(channels.map((c) => csvCell(label(c), f)), [_('digital')]).join(f.sep) + '\n';
     for (let i = 0; i < xs.length; i++) {
       if (din[i] == null) continue; // a gap
-      out += xs[i].toFixed(3) + ',' + channels.map((c) => { const v = calibrate(c, raw[c][i]); return v == null ? '' : +v.toFixed(4); }).join(',') + ',' + din[i] + '\n';
+      out += [f.time(xs[i])].concat(channels.map((c) => csvValue(c, raw[c][i], f)), [din[i]]).join(f.sep) + '\n';
     }
     download('tavio32-live.csv', out);
   };
@@ -393,12 +425,16 @@
   function duration() {
     const p = plan(), ms = p.measurements * p.interval_ms * p.blocks;
     const values = p.measurements * p.channels.length * p.blocks;
-    let text = 'Takes ' + (ms >= 60000 ? (ms / 60000).toFixed(1) + ' min' : (ms / 1000).toFixed(1) + ' s') +
-      ', then the readout; ' + values + ' values';
-    if (status && status.capacity) text += ' of ' + status.capacity + ' the ' + status.title + ' holds';
+    const takes = ms >= 60000 ? _('{n} min', { n: i18n.number(ms / 60000, 1) }) : _('{n} s', { n: i18n.number(ms / 1000, 1) });
+    const args = { time: takes, values: i18n.number(values, 0), capacity: status && i18n.number(status.capacity, 0),
+                   title: status && status.title };
     let ok = p.channels.length > 0 && values > 0;
-    if (status && status.capacity && values > status.capacity) { text += ': too many'; ok = false; }
-    if (status && !status.can_record) { text = 'Block recordings need a Sios or a Zelle.'; ok = false; }
+    const over = status && status.capacity && values > status.capacity;
+    let text = !(status && status.capacity) ? _('Takes {time}, then the readout; {values} values', args)
+      : over ? _('Takes {time}, then the readout; {values} values of {capacity} the {title} holds: too many', args)
+        : _('Takes {time}, then the readout; {values} values of {capacity} the {title} holds', args);
+    if (over) ok = false;
+    if (status && !status.can_record) { text = _('Block recordings need a Sios or a Zelle.'); ok = false; }
     $('r-duration').textContent = text;
     const busy = !status || status.state !== 'live';
     $('r-start').disabled = !control || !ok || busy;
@@ -413,17 +449,23 @@
       $('r-progress').hidden = false;
       $('p-recording').value = 0; $('p-reading').value = 0;
       $('p-recording-text').textContent = ''; $('p-reading-text').textContent = '';
+      progressShown = {};
     } catch (err) { banner(err.message); }
   };
+  let progressShown = {};
   function onProgress(p) {
+    progressShown[p.phase] = p;
     $('r-progress').hidden = false;
     const bar = $(p.phase === 'recording' ? 'p-recording' : 'p-reading');
     bar.max = Math.max(1, p.total); bar.value = p.done;
-    $(p.phase === 'recording' ? 'p-recording-text' : 'p-reading-text').textContent =
-      p.phase === 'recording' ? (p.done / 1000).toFixed(1) + ' of ' + (p.total / 1000).toFixed(1) + ' s'
-                              : p.done + ' of ' + p.total + ' bytes';
+    progressText(p);
     if (p.phase === 'reading') { $('p-recording').value = $('p-recording').max; }
     if (status) { status.progress = p; showHeader(); }
+  }
+  function progressText(p) {
+    $(p.phase === 'recording' ? 'p-recording-text' : 'p-reading-text').textContent =
+      p.phase === 'recording' ? _('{done} of {total} s', { done: i18n.number(p.done / 1000, 1), total: i18n.number(p.total / 1000, 1) })
+        : _('{done} of {total} bytes', { done: i18n.number(p.done, 0), total: i18n.number(p.total, 0) });
   }
   async function loadRecording() {
     try {
@@ -433,9 +475,11 @@
   }
   function showRecording(r) {
     $('r-result').hidden = false;
-    $('r-summary').textContent = r.name + ': ' + r.measurements + ' measurements of channel' +
-      (r.channels.length > 1 ? 's ' : ' ') + r.channels.join(', ') + ' every ' + r.interval_ms + ' ms' +
-      (r.blocks > 1 ? ' in ' + r.blocks + ' blocks' : '');
+    const args = { name: r.name, count: i18n.number(r.measurements, 0), channels: r.channels.join(', '),
+                   interval: i18n.number(r.interval_ms, 0), blocks: i18n.number(r.blocks, 0) };
+    const summary = r.channels.length > 1 ? _('{name}: {count} measurements of channels {channels} every {interval} ms', args)
+      : _('{name}: {count} measurements of channel {channels} every {interval} ms', args);
+    $('r-summary').textContent = r.blocks > 1 ? _('{summary} in {blocks} blocks', Object.assign(args, { summary })) : summary;
     const el = $('r-chart');
     el.textContent = '';
     // Blocks follow each other on the time axis, as in the .svg file.
@@ -443,17 +487,19 @@
     const data = [x].concat(r.channels.map((c) => r.values[c].map((v) => calibrate(c, v))));
     const opts = Object.assign(chartSize(el, 200), {
       scales: { x: { time: false } }, series: seriesFor(r.channels),
-      axes: [{ label: 'time [s]' }, { label: 'value' }] });
+      axes: axes([{ label: _('time [s]') }, { label: _('value') }]) });
     rplot = new uPlot(opts, data, el);
   }
   $('d-calibrated').onclick = () => {
     const r = recording;
     if (!r) return;
     const several = r.blocks > 1;
-    let out = (several ? 'block,' : '') + 'time_ms,' + r.channels.map((c) => csvCell(label(c))).join(',') + '\n';
+    const f = csvFormat();
+    let out = f.start + (several ? [_('block')] : []).concat([_('time_ms')], r.channels.map((c) => csvCell(label(c), f)))
+      .join(f.sep) + '\n';
     for (let i = 0; i < r.times_ms.length; i++) {
-      out += (several ? r.block[i] + ',' : '') + r.times_ms[i] + ',' +
-        r.channels.map((c) => { const v = calibrate(c, r.values[c][i]); return v == null ? '' : +v.toFixed(4); }).join(',') + '\n';
+      out += (several ? [r.block[i]] : []).concat([r.times_ms[i]], r.channels.map((c) => csvValue(c, r.values[c][i], f)))
+        .join(f.sep) + '\n';
     }
     download(r.name + '-calibrated.csv', out);
   };
@@ -504,14 +550,14 @@
       const script = document.createElement('script');
       script.src = 'qrcode.js';
       script.onload = () => ok(window.qrcode);
-      script.onerror = () => { qrLibrary = null; fail(new Error('the QR code library did not load: reload the page')); };
+      script.onerror = () => { qrLibrary = null; fail(new Error(N_('the QR code library did not load: reload the page'))); };
       document.head.appendChild(script);
     });
     return qrLibrary;
   }
   async function drawJoin(c) {
-    $('join-address').textContent = c.url + (loopbackHost(c.address) ?
-      ' (this machine only: for a class, start tavio32 serve with --listen 0.0.0.0:8032)' : '');
+    $('join-address').textContent = loopbackHost(c.address) ?
+      _('{address} (this machine only: for a class, start tavio32 serve with --listen 0.0.0.0:8032)', { address: c.url }) : c.url;
     let q;
     try {
       q = (await loadQrLibrary())(0, 'M');
@@ -542,7 +588,7 @@
     d.replaceChildren(...list.map((a) => {
       const o = document.createElement('option');
       o.value = a.port;
-      o.label = 'COM' + a.port + ': ' + (a.about || 'USB adapter') + ' (' + a.device + ')';
+      o.label = _('COM{port}: {about} ({device})', { port: a.port, about: a.about || _('USB adapter'), device: a.device });
       return o;
     }));
   }
@@ -576,8 +622,8 @@
       showHeader();
       // 401: a server that started afresh, with new tokens.
       if (e.status === 401 && controlToken()) sessionStorage.removeItem(TOKEN_KEY);
-      banner(e.status === 401 ? 'This address is no longer valid (the server was started again): ' +
-             'open the new address that tavio32 serve printed.' : 'No connection to the server: trying again…', true);
+      banner(e.status === 401 ? N_('This address is no longer valid (the server was started again): ' +
+             'open the new address that tavio32 serve printed.') : N_('No connection to the server: trying again…'), true);
       setTimeout(connect, 2000);
       return;
     }
@@ -608,7 +654,7 @@
       rotating = false;
       connected = false;
       showHeader();
-      banner('No connection to the server: trying again…', true);
+      banner(N_('No connection to the server: trying again…'), true);
       // The browser retries by itself after 1 s; a refused stream (or a
       // server that was away) closes it, and then the page starts over,
       // saying why the server refused it (too many watchers from one address).
@@ -639,6 +685,20 @@
   $('r-stop').onclick = async () => {
     try { await api('/api/recording', undefined, 'DELETE'); } catch (err) { banner(err.message); }
   };
+
+  // --- the page's language: chosen here, applied without a reload ----------
+  $('lang').onchange = () => i18n.use($('lang').value);
+  i18n.onChange(() => {
+    if (status) { showHeader(); outputsShape = ''; showOutputs(status); joinChoices = []; showJoin(status);
+                  showAdapters(status.adapters || []); duration(); }
+    switches().forEach((sw) => sw.setAttribute('aria-label', _('digital output {n}', { n: +sw.dataset.bit + 1 })));
+    $('pause').textContent = paused ? _('Resume') : _('Pause');
+    showRate();
+    makePlot(); makeCalibration(); dirty = true;
+    Object.values(progressShown).forEach(progressText);
+    if (recording) showRecording(recording);
+    banner(bannerShown);
+  });
 
   window.addEventListener('error', (e) => t.errors.push(String(e.message)));
   window.addEventListener('unhandledrejection', (e) => t.errors.push(String(e.reason)));

@@ -4,6 +4,7 @@ Skips (saying what is missing) without them. Screenshots go to
 $TAVIO32_ARTIFACTS (default: the current directory)."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -33,6 +34,7 @@ if not MISSING and not CHROMIUM:
 if not MISSING and not DRIVER:
     MISSING = "chromium-driver is not installed"
 ZBARIMG = shutil.which("zbarimg")
+CATALOG = os.path.join(os.path.dirname(__file__), "..", "..", "po", "page", "de.po")
 ARTIFACTS = os.environ.get("TAVIO32_ARTIFACTS", os.getcwd())
 
 
@@ -44,6 +46,13 @@ def until(check, timeout=10, what="condition"):
             return v
         time.sleep(0.05)
     raise AssertionError("timed out waiting for " + what)
+
+
+def german_texts():
+    """The page's German texts as patterns ({n}: anything), from de.po."""
+    with open(CATALOG, encoding="utf-8") as f:
+        found = re.findall(r'^msgstr "(.+)"$', f.read(), re.M)
+    return [re.compile(re.sub(r"\\\{\w+\\\}", ".+", re.escape(t.replace('\\"', '"'))) + "$") for t in found]
 
 
 @unittest.skipIf(MISSING, MISSING)
@@ -67,6 +76,10 @@ class Page(unittest.TestCase):
                   "--disable-default-apps", "--window-size=1280,1000",
                   "--user-data-dir=" + self.profile]:
             o.add_argument(a)
+        # The browser's languages: English, unless the test says otherwise.
+        language = "de-DE" if "german" in self._testMethodName else "en-US"
+        o.add_argument("--lang=" + language)
+        o.add_experimental_option("prefs", {"intl.accept_languages": language + "," + language.split("-")[0]})
         o.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
         self.driver = webdriver.Chrome(service=Service(DRIVER), options=o)
         self.addCleanup(self.driver.quit)
@@ -274,6 +287,83 @@ class Page(unittest.TestCase):
         self.driver.get(self.server.watch_url)
         banner = self.driver.find_element(By.ID, "banner")
         until(lambda: "start serve with --per-address N" in banner.text, what="the refusal in the banner")
+
+    def shown_texts(self):
+        """Every text the page shows or names: the visible elements' own text, title,
+        aria-label and placeholder, and the window's title."""
+        return self.js(
+            "Array.from(document.querySelectorAll('body *')).filter((e) => e.getClientRects().length)"
+            ".flatMap((e) => [Array.from(e.childNodes).filter((n) => n.nodeType === 3).map((n) => n.nodeValue).join('')]"
+            ".concat(['title', 'aria-label', 'placeholder'].map((a) => e.getAttribute(a) || '')))"
+            ".concat(document.title.replace(/^tavio32: /, '').split(' · '))"
+            ".map((t) => t.trim()).filter((t) => /[A-Za-z]{2}/.test(t))")
+
+    def unnamed_controls(self):  # what a screen reader would find without a name
+        tree = self.driver.execute_cdp_cmd("Accessibility.getFullAXTree", {})["nodes"]
+        roles = {"button", "checkbox", "combobox", "textbox", "spinbutton", "slider", "link", "img", "progressbar"}
+        return [n for n in tree if not n.get("ignored") and n.get("role", {}).get("value") in roles
+                and not n.get("name", {}).get("value", "").strip()]
+
+    def test_german_browsers_get_the_page_in_german_steady_and_with_spreadsheet_ready_files(self):
+        d, s = self.driver, self.server
+        german = german_texts()
+        names = re.compile(r"(tavio32|Sios|Deutsch|English|\.[a-z]{3})$")  # the same in both
+        control = s.base + "/?token=" + s.token
+        shifts, weight = {}, {}
+        for width, height in [(1366, 768), (360, 740)]:
+            shifts[width] = self.layout_shift(control, width, height)
+            weight[width] = self.first_load()
+            self.assertEqual(self.js("document.documentElement.lang"), "de")
+            self.assertEqual(d.find_element(By.ID, "role").text, "Steuerung")
+            english = [t for t in self.shown_texts() if not names.match(t) and not any(g.match(t) for g in german)]
+            self.assertEqual(english, [], "texts not in German at %d px" % width)
+            self.assertEqual(self.unnamed_controls(), [])
+            self.assertLessEqual(self.js("document.documentElement.scrollWidth"),
+                                 self.js("document.documentElement.clientWidth"))
+        d.save_screenshot(os.path.join(ARTIFACTS, "serve-page-de-360.png"))
+        print("\nGerman: layout shift %s, first load %s bytes" % (shifts, weight), file=sys.stderr)
+        self.assertLess(max(shifts.values()), 0.1, shifts)
+
+        # The calibrated CSV files, live and recorded: ';', decimal commas,
+        # German headers, a byte order mark (for the °C).
+        for key, value in [("name", "Licht"), ("unit", "°C"), ("y", "5")]:
+            e = d.find_element(By.CSS_SELECTOR, "#cal tr:first-child input.%s" % key)
+            e.clear()
+            e.send_keys(value + "\n")
+        d.execute_script("document.getElementById('r-measurements').value = 20")
+        d.find_element(By.ID, "r-start").click()
+        until(lambda: d.find_element(By.ID, "r-result").is_displayed(), timeout=15, what="the recording")
+        rec = s.request("/api/recording").json()
+        for button, file, header in [
+                ("live-csv", "tavio32-live.csv", "Zeit [s];Licht [°C];Kanal 2;Kanal 3;Kanal 4;digital"),
+                ("d-calibrated", rec["name"] + "-calibrated.csv", "Zeit [ms];Licht [°C];Kanal 2")]:
+            d.find_element(By.ID, button).click()
+            path = os.path.join(self.downloads, file)
+            until(lambda: os.path.exists(path) and os.path.getsize(path) > 0, what=file)
+            with open(path, "rb") as f:
+                data = f.read()
+            self.assertTrue(data.startswith(b"\xef\xbb\xbf"), file)
+            rows = [r.split(";") for r in data[3:].decode().splitlines()]
+            self.assertEqual(";".join(rows[0]), header)
+            values = [float(v.replace(",", ".")) for r in rows[1:] for v in r[:2]]
+            self.assertTrue(any("," in r[1] for r in rows[1:]), rows[:3])
+        self.assertAlmostEqual(values[1], rec["values"]["1"][0] * 5 / 255, places=3)
+        self.assertEqual(len(rows), 21)
+
+        # English, chosen on the page: at once, no reload; kept after one.
+        d.execute_script("window.notReloaded = true")
+        d.find_element(By.CSS_SELECTOR, "#lang option[value=en]").click()
+        until(lambda: d.find_element(By.ID, "role").text == "Control", what="English")
+        self.assertEqual(self.js("[document.documentElement.lang, window.notReloaded]"), ["en", True])
+        self.assertIn("measurements of channels 1, 2 every", d.find_element(By.ID, "r-summary").text)
+        d.refresh()
+        until(lambda: d.find_element(By.ID, "role").text == "Control", what="English after a reload")
+        # German again; the server's fixed texts (it speaks English) in German too.
+        d.find_element(By.CSS_SELECTOR, "#lang option[value=de]").click()
+        self.sim.stop()
+        until(lambda: d.find_element(By.ID, "state").text == "COM3 antwortet nicht", what="the error in German")
+        self.assertRegex(d.find_element(By.ID, "banner-text").text, r"^Sios an COM3 \(.+\) antwortet nicht: ")
+        self.assertEqual(self.js("tavio32.errors"), [])
 
 
 if __name__ == "__main__":

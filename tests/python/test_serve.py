@@ -114,7 +114,7 @@ class Access(unittest.TestCase):
 
     def test_the_page_files_alone_come_gzipped_where_the_browser_takes_it(self):
         s = self.server
-        for path, token in (("/", "control"), ("/", "watch"), ("/qrcode.js", "control")):
+        for path, token in (("/", "control"), ("/", "watch"), ("/qrcode.js", "control"), ("/de.json", "watch")):
             plain = s.request(path, token=token)
             for accept, taken in (("gzip, deflate, br", True), ("x-gzip;q=0.5", True), ("*", True),
                                   ("gzip;q=0, deflate", False), ("br", False), ("*;q=0.0", False)):
