@@ -3,7 +3,8 @@
 # tavio32.exe (where the cross build makes the command), tavio32.h,
 # tavio32.def, the import libraries for MinGW (libtavio32.dll.a, dlltool's)
 # and Visual C++ (tavio32.lib, from the same .def by LLVM's dlltool), a
-# README.txt with CR LF line ends, and the licences.
+# README.txt with CR LF line ends, the licences, and the manual's HTML in
+# doc/html/ where TAVIO32_DOCS_DIR names a scripts/docs.sh output.
 #
 # Visual C++ callers reference the functions as the compiler decorates them:
 # _OPENCOM@4 (stdcall) in 32-bit code, OPENCOM in 64-bit code. The .def of
@@ -30,6 +31,7 @@ configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/zip/LIC
 # The 32-bit command comes from a second build with the posix thread model
 # (cmake/mingw-i686.cmake): -DTAVIO32_CLI_BUILD=DIR names that build's
 # folder, whose tavio32.exe (and the page's licences) this build's zip takes.
+set(TAVIO32_DOCS_DIR "" CACHE PATH "A scripts/docs.sh output whose html/ the zip carries in doc/html/")
 set(TAVIO32_CLI_BUILD "" CACHE PATH "Build folder of tavio32.exe when this build cannot make it (32-bit: the posix thread model)")
 
 # At the end of the top folder, so that targets defined after this file
@@ -58,6 +60,9 @@ function(tavio32_windows_zip)
   # The licences of what the files hold: the MinGW run-time in both, and in
   # tavio32.exe the command's libraries and the page's.
   install(FILES ${PROJECT_SOURCE_DIR}/licenses/mingw-w64-runtime.txt DESTINATION licenses COMPONENT zip)
+  if(TAVIO32_DOCS_DIR)
+    install(DIRECTORY ${TAVIO32_DOCS_DIR}/html/ DESTINATION doc/html COMPONENT zip)
+  endif()
   if(command)
     install(FILES ${PROJECT_SOURCE_DIR}/licenses/cpp-httplib.txt ${PROJECT_SOURCE_DIR}/licenses/CLI11.txt
       ${PROJECT_SOURCE_DIR}/licenses/nlohmann-json.txt ${TAVIO32_WEB_LICENSES}

@@ -2,7 +2,8 @@
 # components (cmake/install.cmake), split as Debian splits a library:
 #
 #   libtavio32-1      lib      libtavio32.so.1 and its real file
-#   libtavio32-dev    dev      header, libtavio32.so, pkg-config and CMake files
+#   libtavio32-dev    dev      header, libtavio32.so, pkg-config and CMake files,
+#                              the manual (HTML) and the functions' manual pages
 #   tavio32           tools    the command (the page built in), tavio32-sim, manual pages
 #   python3-tavio32   python   the Python package, which finds the installed library
 #
@@ -83,7 +84,10 @@ set(CPACK_COMPONENT_LIB_DESCRIPTION "${tavio32_summary} - run-time library\n${ta
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtavio32-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_COMPONENT_DEV_DEPENDS lib)
-set(CPACK_COMPONENT_DEV_DESCRIPTION "${tavio32_summary} - development files\n${tavio32_about}\n\nThis package holds the header, the pkg-config file and the CMake package.")
+if(TAVIO32_DEV_EXTRA_DEPENDS) # the manual's scripts (cmake/install.cmake)
+  set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${TAVIO32_DEV_EXTRA_DEPENDS}")
+endif()
+set(CPACK_COMPONENT_DEV_DESCRIPTION "${tavio32_summary} - development files\n${tavio32_about}\n\nThis package holds the header, the pkg-config file, the CMake package,\nand the manual and the reference, as HTML and as manual pages.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tavio32)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION electronics)

@@ -11,9 +11,16 @@
  * block functions).
  *
  * Ports: a mode string such as "COM2:19200,N,8,2" names the device in its
- * first four characters. On Linux TAVIO32_COMn=/path overrides the device
- * path, and COM1..COM9 otherwise map to /dev/ttyS0../dev/ttyS8; on Windows
- * the name is the Windows device name (TAVIO32.DLL).
+ * first four characters. On Linux TAVIO32_COMn=/path (or
+ * rfc2217://HOST:PORT, a network port) sets the device of COMn; without
+ * it, COMn is the USB serial adapter numbered COMn where one has that
+ * number (numbers are kept per adapter, from COM3 up, in
+ * /var/lib/tavio32/com-ports; while it is unplugged COMn does not open),
+ * and otherwise COM1..COM9 are /dev/ttyS0../dev/ttyS8. On Windows the name
+ * is the Windows device name (TAVIO32.DLL).
+ *
+ * Two functions at the end are Linux extras that TAVIO32.DLL does not
+ * export: the other 83 are the same on both systems.
  */
 #ifndef TAVIO32_H
 #define TAVIO32_H

@@ -9,7 +9,7 @@
 # 1.22.1 makes the upgrade test's. The UpgradeCode of each word size never
 # changes; the ProductCode is derived from it and the version, so a build of
 # the same version has the same one; the package code is wixl's, new each
-# time. TAVIO32_BUILDS (default build-pkg) holds the cross builds, whose
+# time. The zip's doc/ (the HTML manual) becomes a component per folder. TAVIO32_BUILDS (default build-pkg) holds the cross builds, whose
 # tavio32.ico the installers show.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,12 +55,48 @@ for bits in 32 64; do
     echo '  <ComponentGroup Id="Licenses"><ComponentRef Id="Licenses"/></ComponentGroup>'
     echo '</Fragment></Wix>'
   } >"$stage/licenses.wxs"
+  # The manual (doc/html/, a tree): a component per folder, its GUID derived
+  # from the UpgradeCode and the folder's path, so that it stays the same.
+  python3 - "$files" "$upgrade" "$win64" >"$stage/docs.wxs" <<'PY'
+import os, sys, uuid
+from xml.sax.saxutils import quoteattr
+files, upgrade, win64 = sys.argv[1:]
+out, groups, ids = [], [], iter(range(1, 1 << 30))
+def folder(path, rel, indent):
+    entries = sorted(os.listdir(path))
+    plain = [e for e in entries if os.path.isfile(os.path.join(path, e))]
+    if plain:
+        cid = "doc%d" % next(ids)
+        groups.append(cid)
+        guid = str(uuid.uuid5(uuid.UUID(upgrade), "doc:" + rel)).upper()
+        out.append('%s<Component Id="%s" Guid="%s" Win64="%s">' % (indent, cid, guid, win64))
+        for n, e in enumerate(plain):
+            out.append('%s  <File Id="%s_%d" Name=%s Source=%s%s/>' % (indent, cid, n, quoteattr(e),
+                       quoteattr(os.path.join(path, e)), ' KeyPath="yes"' if n == 0 else ""))
+        out.append(indent + "</Component>")
+    for e in entries:
+        if os.path.isdir(os.path.join(path, e)):
+            out.append('%s<Directory Id="docdir%d" Name=%s>' % (indent, next(ids), quoteattr(e)))
+            folder(os.path.join(path, e), rel + "/" + e, indent + "  ")
+            out.append(indent + "</Directory>")
+if os.path.isdir(os.path.join(files, "doc")):
+    out.append('    <Directory Id="DOCDIR" Name="doc">')
+    folder(os.path.join(files, "doc"), "doc", "      ")
+    out.append("    </Directory>")
+print('<?xml version="1.0" encoding="utf-8"?>')
+print('<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi"><Fragment>')
+print('  <DirectoryRef Id="INSTALLDIR">')
+print("\n".join(out))
+print("  </DirectoryRef>")
+print('  <ComponentGroup Id="Documentation">%s</ComponentGroup>' % "".join('<ComponentRef Id="%s"/>' % g for g in groups))
+print("</Fragment></Wix>")
+PY
   out=$dist/tavio32-$msi_version-win$bits.msi
   wixl -a "$arch" -o "$out" \
     -D Version="$msi_version" -D Bits="$bits" -D Win64="$win64" -D UpgradeCode="$upgrade" -D ProductCode="$product" \
     -D ComponentGuid="$components" -D ProgramFiles="$programfiles" -D Suffix="$suffix" -D Folder="$folder" \
     -D Source="$files" -D Icon="$icon" \
-    packaging/windows/tavio32.wxs "$stage/licenses.wxs"
+    packaging/windows/tavio32.wxs "$stage/licenses.wxs" "$stage/docs.wxs"
   made=$((made + 1))
 done
 [ "$made" -gt 0 ] || { echo "package-msi: no Windows zip in $dist (scripts/package.sh win32 win64)" >&2; exit 1; }

@@ -3,7 +3,8 @@
 # dist/ (emptied first) with a SHA256SUMS:
 #
 #   libtavio32-1, libtavio32-dev, tavio32, python3-tavio32   _1.22-1_ARCH.deb
-#   tavio32-1.22-win32.zip, tavio32-1.22-win64.zip
+#     (libtavio32-dev with the manual's HTML and section-3 pages, scripts/docs.sh)
+#   tavio32-1.22-win32.zip, tavio32-1.22-win64.zip (the manual in doc/html/)
 #   tavio32-1.22-win32.msi, tavio32-1.22-win64.msi (part msi: the installers,
 #     made by wixl from packaging/windows/tavio32.wxs and the zips' files)
 #
@@ -56,6 +57,10 @@ export LC_ALL=C.UTF-8 TZ=UTC
 jobs=$(nproc)
 rm -rf dist
 mkdir -p dist build-pkg
+# The manual and the reference, which libtavio32-dev and the zips carry.
+echo "== package: docs (in build-pkg/docs/)"
+TAVIO32_DOCS_NO_SETUP=1 scripts/docs.sh build-pkg/docs
+docs=-DTAVIO32_DOCS_DIR=$src/build-pkg/docs
 map="-ffile-prefix-map=$src=."
 for p in "${parts[@]}"; do
   dir=build-pkg/$p
@@ -70,8 +75,8 @@ for p in "${parts[@]}"; do
       -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
       -DCMAKE_SHARED_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
       -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-      -DCMAKE_SKIP_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF >/dev/null
-    cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_deb_changelog >/dev/null
+      -DCMAKE_SKIP_RPATH=ON -DTAVIO32_DEB_LAYOUT=ON -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF "$docs" >/dev/null
+    cmake --build "$dir" -j"$jobs" --target tavio32 tavio32-cli tavio32-sim tavio32_man tavio32_man3 tavio32_deb_changelog >/dev/null
     (cd "$dir" && cpack -G DEB >cpack.log 2>&1) || { cat "$dir/cpack.log"; exit 1; }
     cp "$dir"/*.deb dist/
   elif [ "$p" = msi ]; then
@@ -83,7 +88,7 @@ for p in "${parts[@]}"; do
     win_flags=(-DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch.cmake" -DCMAKE_BUILD_TYPE=Release
       -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map"
       -DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-insert-timestamp -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp
-      -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF -DTAVIO32_ICON_REQUIRED=ON)
+      -DTAVIO32_TESTS=OFF -DTAVIO32_BENCH=OFF -DTAVIO32_ICON_REQUIRED=ON "$docs")
     if [ "$p" = win32 ]; then
       # The 32-bit tavio32.exe needs std::thread: a build with the posix
       # thread model, whose program the zip takes (the DLL is this build's).

@@ -4,14 +4,18 @@
 #
 #   scripts/setup.sh demo   the demo: compiler, CMake and the programs' libraries
 #   scripts/setup.sh test   the tests (scripts/test.sh): the demo's packages, the
-#                           test tools, the Windows cross build and Wine
+#                           test tools, the Windows cross build and Wine, and
+#                           the docs' packages
+#   scripts/setup.sh docs   the manual and the reference (scripts/docs.sh) and
+#                           the check of their examples (Free Pascal)
 #   scripts/setup.sh ci     the tests, the fuzzers and valgrind (.ci/run)
 #   scripts/setup.sh vm     the tests and the tools of the emulated PC in which
 #                           the 32-bit DLL's Wine tests run where this machine
 #                           cannot run 32-bit programs (scripts/test-wine32-vm.sh)
 #   scripts/setup.sh package   the packages (scripts/package.sh): the demo's
 #                           packages, the Windows cross build, LLVM's dlltool,
-#                           the icon's tools, wixl (the .msi) and lintian
+#                           the icon's tools, wixl (the .msi), lintian and
+#                           Sphinx (the HTML and manual pages they carry)
 #   scripts/setup.sh --list PURPOSE   prints the packages, installs nothing
 #                           (PURPOSE vm-image: the emulated PC's own packages)
 #
@@ -46,6 +50,11 @@ test_packages=(
   zbar-tools iproute2                                  # its QR code read back; serve's addresses on two networks
   librsvg2-bin icoutils                                # tavio32.exe's icon (rsvg-convert, icotool)
 )
+# The manual and the reference (scripts/docs.sh): Sphinx with Markdown, and
+# groff, which renders the command's manual pages into the manual.
+docs_build_packages=(python3-sphinx python3-myst-parser groff-base)
+docs_packages=("${docs_build_packages[@]}"
+  fp-compiler)                                         # the reference's Pascal declarations, checked by docs/check_examples.py
 ci_packages=(clang libclang-rt-14-dev valgrind) # scripts/fuzz.sh, scripts/valgrind.sh
 package_packages=(git                                 # the commit's time, for identical files every build
   file                                                 # CPack's DEB generator: which files are programs
@@ -81,15 +90,16 @@ done
 purpose=${1:-test}
 case "$purpose" in
   demo) wanted=("${demo_packages[@]}") ;;
-  test) wanted=("${demo_packages[@]}" "${test_packages[@]}") ;;
-  ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${ci_packages[@]}") ;;
-  vm) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${vm_packages[@]}") ;;
-  package) wanted=("${demo_packages[@]}" "${package_packages[@]}") ;;
+  docs) wanted=("${docs_packages[@]}") ;;
+  test) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${docs_packages[@]}") ;;
+  ci) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${docs_packages[@]}" "${ci_packages[@]}") ;;
+  vm) wanted=("${demo_packages[@]}" "${test_packages[@]}" "${docs_packages[@]}" "${vm_packages[@]}") ;;
+  package) wanted=("${demo_packages[@]}" "${docs_build_packages[@]}" "${package_packages[@]}") ;;
   vm-image) [ "$list" = 1 ] && { printf '%s\n' "${vm_image_packages[@]}"; exit 0; } ;&
-  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|test|ci|vm|package" >&2; exit 2 ;;
+  *) echo "usage: scripts/setup.sh [--list] [--optional] demo|docs|test|ci|vm|package" >&2; exit 2 ;;
 esac
 optional=()
-if [ "$purpose" != demo ] && [ "$purpose" != package ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+if [ "$purpose" != demo ] && [ "$purpose" != docs ] && [ "$purpose" != package ] && [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
   optional=("${optional_i386[@]}")
 fi
 if [ "$list" = 1 ]; then

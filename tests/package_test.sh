@@ -7,8 +7,10 @@
 # functions as the callers of each compiler reference them, and a C program
 # built with MinGW against nothing but the zip's header and one import
 # library at a time, run under Wine (skipped, and said, where this machine
-# has no Wine of that word size). Then the installers where DIST has them
-# (tests/package_msi_test.sh).
+# has no Wine of that word size); the manual's HTML in both. Then
+# libtavio32-dev where DIST has it: the manual's HTML, and `man 3 OPENCOM`
+# from its files shows OPENCOM's entry. Then the installers where DIST has
+# them (tests/package_msi_test.sh).
 #
 #   tests/package_test.sh [DIST] [BUILDS]     (default dist/ and build-pkg/)
 set -uo pipefail
@@ -29,6 +31,7 @@ for bits in 32 64; do
   top=tavio32-1.22-win$bits
   want="$top/LICENSE.txt $top/README.txt $top/TAVIO32.DLL $top/libtavio32.dll.a $top/licenses/mingw-w64-runtime.txt $top/tavio32.def $top/tavio32.h $top/tavio32.lib"
   want="$want $top/tavio32.exe $top/licenses/CLI11.txt $top/licenses/cpp-httplib.txt $top/licenses/nlohmann-json.txt"
+  want="$want $top/doc/html/index.html $top/doc/html/reference/index.html"
   have=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
   missing=$(comm -23 <(tr ' ' '\n' <<<"$want" | sort) <(tr ' ' '\n' <<<"$have" | sort) | tr '\n' ' ')
   check "win$bits zip holds every listed file (missing: $missing)" [ -z "$missing" ]
@@ -99,6 +102,14 @@ EOF
     check "win$bits program linked with $lib runs under Wine (got: $out)" \
       grep -qx "functions 83 VERSION 122 OPENCOM(no device) 0" <<<"$out"
   done
+done
+for deb in "$dist"/libtavio32-dev_*.deb; do
+  [ -f "$deb" ] || continue
+  dpkg-deb -x "$deb" "$work/dev"
+  check "libtavio32-dev holds the manual's HTML" [ -s "$work/dev/usr/share/doc/libtavio32-dev/html/reference/index.html" ]
+  page=$(MANPATH=$work/dev/usr/share/man MANWIDTH=80 man 3 OPENCOM 2>&1)
+  check "libtavio32-dev: man 3 OPENCOM shows its entry (got: $(head -c 300 <<<"$page"))" \
+    grep -q -E '^ *int32_t OPENCOM\(char \*mode\);' <<<"$page"
 done
 echo "package_test: $passed passed, $failed failed"
 # The installers, where scripts/package.sh made them.

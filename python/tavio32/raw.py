@@ -1,4 +1,6 @@
-"""The library's 83 functions as they stand, typed for ctypes.
+"""The library's 83 functions as they stand, typed for ctypes, and the
+Linux extras' hooks (set_message_handler; READOUT_PROGRESS for
+lib.tavio32_set_readout_progress).
 
 Importing this module loads the library. Only one process at a time may
 have it loaded; when another one holds it, the import raises

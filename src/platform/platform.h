@@ -1,8 +1,9 @@
 // The platform interface: everything the portable core needs from the host
-// system. The core calls nothing else; each backend (posix/ now, win32/ later)
+// system. The core calls nothing else; each backend (posix/ and win32/)
 // implements this one class. It is shaped after what the library does with a
 // port (open, configure, time-outs, one byte, read, write, purge, lines,
-// break, status, close) and with the host (timer, keyboard, messages).
+// break, status, close), with the network connections of network ports, and
+// with the host (timer, keyboard, messages, files).
 #pragma once
 
 #include <cstdint>

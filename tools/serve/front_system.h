@@ -1,5 +1,6 @@
 // The few socket calls of the front (front.cpp) that differ between
-// systems, one file per system: front_posix.cpp, front_windows.cpp.
+// systems, one file per system: tools/platform/posix/front_posix.cpp and
+// tools/platform/win32/front_win32.cpp.
 #pragma once
 
 #include <cstddef>
