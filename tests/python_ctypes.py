@@ -1,4 +1,4 @@
-"""Calls the library from Python through ctypes, as the README shows."""
+"""Calls the library from Python through ctypes, as the manual's getting-started chapter shows."""
 import ctypes
 import os
 import sys
