@@ -17,7 +17,11 @@ void init_language(const char *argv0);
 // answer the page, which has a catalog of its own).
 const char *tr(const char *text) __attribute__((format_arg(1)));
 // printf into a string, for messages with values in them.
-std::string format(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2)));
+#ifdef __MINGW32__
+std::string format(const char *fmt, ...) __attribute__((format(gnu_printf, 1, 2))); // (C99's, as mingw's libstdc++ has it)
+#else
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+#endif
 
 } // namespace tavio::cli
 
