@@ -40,7 +40,7 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/library_stubs.cpp
   COMMENT "Forwarding functions for the library's exports")
 
 add_executable(tavio32-cli tools/tavio32.cpp tools/cli_common.cpp tools/cli_blocks.cpp tools/cli_files.cpp
-  tools/library.cpp ${PROJECT_BINARY_DIR}/library_stubs.cpp ${tavio32_platform_sources}
+  tools/i18n.cpp tools/library.cpp ${PROJECT_BINARY_DIR}/library_stubs.cpp ${tavio32_platform_sources}
   tools/commands/ports.cpp tools/commands/detect.cpp tools/commands/version.cpp tools/commands/read.cpp
   tools/commands/write.cpp tools/commands/record.cpp tools/commands/table.cpp tools/commands/monitor.cpp
   tools/serve/serve.cpp tools/serve/api.cpp tools/serve/access.cpp tools/serve/device.cpp tools/serve/stream.cpp tools/serve/front.cpp
@@ -66,4 +66,33 @@ else()
   add_dependencies(tavio32-cli tavio32)
   set_target_properties(tavio32-cli PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:tavio32>"
     INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+endif()
+
+# The command's German texts (tools/i18n.h): po/command/de.po compiled by
+# msgfmt (Debian: gettext) into locale/de/LC_MESSAGES/tavio32.mo of the build
+# tree, where the built program finds it; installed to share/locale, and
+# compiled into tavio32.exe. The target tavio32_pot extracts
+# po/command/tavio32.pot from the sources again (scripts/update-pot.sh).
+find_program(TAVIO32_MSGFMT msgfmt REQUIRED)
+set(tavio32_mo ${PROJECT_BINARY_DIR}/locale/de/LC_MESSAGES/tavio32.mo)
+add_custom_command(OUTPUT ${tavio32_mo}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/locale/de/LC_MESSAGES
+  COMMAND ${TAVIO32_MSGFMT} --check -o ${tavio32_mo} ${PROJECT_SOURCE_DIR}/po/command/de.po
+  DEPENDS ${PROJECT_SOURCE_DIR}/po/command/de.po
+  COMMENT "The command's German catalog")
+add_custom_target(tavio32_catalog ALL DEPENDS ${tavio32_mo})
+add_dependencies(tavio32-cli tavio32_catalog)
+add_custom_target(tavio32_pot
+  COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/update-pot.sh
+  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+  COMMENT "po/command/tavio32.pot from the command's sources")
+if(WIN32)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/catalog_de.cpp
+    COMMAND ${CMAKE_COMMAND} -DMO=${tavio32_mo} -DOUT=${PROJECT_BINARY_DIR}/catalog_de.cpp
+      -P ${PROJECT_SOURCE_DIR}/cmake/embed_catalog.cmake
+    DEPENDS ${tavio32_mo} ${PROJECT_SOURCE_DIR}/cmake/embed_catalog.cmake
+    COMMENT "The German catalog, compiled into tavio32.exe")
+  target_sources(tavio32-cli PRIVATE ${PROJECT_BINARY_DIR}/catalog_de.cpp)
+else()
+  install(FILES ${tavio32_mo} DESTINATION ${CMAKE_INSTALL_DATADIR}/locale/de/LC_MESSAGES COMPONENT tools)
 endif()

@@ -3,8 +3,9 @@
 # tavio32.exe (where the cross build makes the command), tavio32.h,
 # tavio32.def, the import libraries for MinGW (libtavio32.dll.a, dlltool's)
 # and Visual C++ (tavio32.lib, from the same .def by LLVM's dlltool), a
-# README.txt with CR LF line ends, the licences, and the manual's HTML in
-# doc/html/ where TAVIO32_DOCS_DIR names a scripts/docs.sh output.
+# README.txt and its German LIESMICH.txt with CR LF line ends, the licences,
+# and the manual's HTML in doc/html/ where TAVIO32_DOCS_DIR names a
+# scripts/docs.sh output.
 #
 # Visual C++ callers reference the functions as the compiler decorates them:
 # _OPENCOM@4 (stdcall) in 32-bit code, OPENCOM in 64-bit code. The .def of
@@ -25,6 +26,8 @@ if(TAVIO32_LLVM_DLLTOOL)
 endif()
 
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${CMAKE_CURRENT_BINARY_DIR}/zip/README.txt
+  @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/LIESMICH.txt.in ${CMAKE_CURRENT_BINARY_DIR}/zip/LIESMICH.txt
   @ONLY NEWLINE_STYLE CRLF)
 configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_BINARY_DIR}/zip/LICENSE.txt NEWLINE_STYLE CRLF)
 
@@ -51,8 +54,8 @@ function(tavio32_windows_zip)
     set(command ON)
   endif()
   install(FILES ${PROJECT_SOURCE_DIR}/include/tavio32.h ${TAVIO32_IMPLIB}
-    ${CMAKE_CURRENT_BINARY_DIR}/zip/README.txt ${CMAKE_CURRENT_BINARY_DIR}/zip/LICENSE.txt
-    DESTINATION . COMPONENT zip)
+    ${CMAKE_CURRENT_BINARY_DIR}/zip/README.txt ${CMAKE_CURRENT_BINARY_DIR}/zip/LIESMICH.txt
+    ${CMAKE_CURRENT_BINARY_DIR}/zip/LICENSE.txt DESTINATION . COMPONENT zip)
   install(FILES ${TAVIO32_DEF} DESTINATION . RENAME tavio32.def COMPONENT zip)
   if(TAVIO32_MSVC_IMPLIB)
     install(FILES ${TAVIO32_MSVC_IMPLIB} DESTINATION . COMPONENT zip)

@@ -36,6 +36,7 @@ set -euo pipefail
 
 # --- the lists, one per purpose -------------------------------------------
 demo_packages=(cmake make g++ pkg-config libcli11-dev
+  gettext                                              # the command's German catalog (msgfmt; xgettext for its .pot)
   nlohmann-json3-dev                                   # tavio32 serve: its JSON
   uglifyjs                                             # its page's QR library, minified at build time
   gettext python3                                      # its page in German: po/page/de.po to the page's catalog at build time
@@ -49,6 +50,7 @@ test_packages=(
   chromium chromium-driver python3-selenium            # the browser page's test
   zbar-tools iproute2                                  # its QR code read back; serve's addresses on two networks
   librsvg2-bin icoutils                                # tavio32.exe's icon (rsvg-convert, icotool)
+  locales python3-polib                                # the command in German: the de_DE.UTF-8 locale; its catalog's check
 )
 # The manual and the reference (scripts/docs.sh): Sphinx with Markdown, and
 # groff, which renders the command's manual pages into the manual.
@@ -77,6 +79,21 @@ vm_image_packages=(linux-image-amd64 mount wine wine32:i386 xvfb xauth ser2net p
   udev)                                                # the real-driver tests: the adapters numbered as they are plugged in
 
 say() { echo "setup: $*"; }
+
+# The command's German tests need the de_DE.UTF-8 locale (package locales):
+# generated where it is missing, for the purposes that run the tests.
+german_locale() {
+  case "$purpose" in test | ci | vm) ;; *) return 0 ;; esac
+  locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8' && return 0
+  local as=()
+  [ "$(id -u)" -eq 0 ] || as=(sudo)
+  if [ -f /etc/locale.gen ] && "${as[@]}" sed -i 's/^# *de_DE.UTF-8/de_DE.UTF-8/' /etc/locale.gen &&
+    "${as[@]}" locale-gen >/dev/null 2>&1 && locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+    say "generated the de_DE.UTF-8 locale (the command's German tests)"
+  else
+    say "could not generate the de_DE.UTF-8 locale (package locales, /etc/locale.gen, locale-gen): the command's German tests are skipped"
+  fi
+}
 
 list=0 try_optional=0
 while [ $# -gt 0 ]; do
@@ -125,11 +142,11 @@ missing=()
 for p in "${wanted[@]}"; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -eq 0 ] && [ "$try_optional" = 0 ]; then
   vm_check
-  [ ${#vm_missing[@]} -eq 0 ] && { fetch_httplib; exit 0; }
+  [ ${#vm_missing[@]} -eq 0 ] && { german_locale; fetch_httplib; exit 0; }
 fi
 want_optional=()
 for p in "${optional[@]}"; do installed "$p" || want_optional+=("$p"); done
-[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && [ ${#vm_missing[@]} -eq 0 ] && { fetch_httplib; exit 0; }
+[ ${#missing[@]} -eq 0 ] && [ ${#want_optional[@]} -eq 0 ] && [ ${#vm_missing[@]} -eq 0 ] && { german_locale; fetch_httplib; exit 0; }
 
 run=()
 [ "$(id -u)" -eq 0 ] || run=(sudo)
@@ -187,5 +204,6 @@ fi
 if [ "$added_i386" = 1 ] && ! dpkg-query -W -f='${Architecture}\n' 2>/dev/null | grep -x i386 >/dev/null; then # (grep reads it all: no SIGPIPE under pipefail)
   "${run[@]}" dpkg --remove-architecture i386 && say "took the i386 architecture out again: nothing of it is installed"
 fi
+german_locale
 fetch_httplib
 exit 0

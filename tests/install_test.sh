@@ -43,6 +43,10 @@ grep -qx "AIN(1) in range" "$work/out-cmake"
 
 # The installed command finds the installed library; so does the package.
 "$prefix/bin/tavio32" version | grep -q "^tavio32 1.22"
+# ... and its German catalog in share/locale (where the locale is there).
+if locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  env -u LC_ALL -u LANGUAGE LANG=de_DE.UTF-8 "$prefix/bin/tavio32" version --help | grep -q "^Aufruf:"
+fi
 env -u TAVIO32_LIBRARY PYTHONPATH="$prefix/lib/python3/dist-packages" python3 -c "
 import tavio32, os
 assert tavio32.raw.path.startswith('$prefix'), tavio32.raw.path

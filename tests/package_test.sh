@@ -29,7 +29,7 @@ for bits in 32 64; do
   zip=$dist/tavio32-1.22-win$bits.zip
   [ -f "$zip" ] || { echo "package_test: no $zip"; failed=$((failed + 1)); continue; }
   top=tavio32-1.22-win$bits
-  want="$top/LICENSE.txt $top/README.txt $top/TAVIO32.DLL $top/libtavio32.dll.a $top/licenses/mingw-w64-runtime.txt $top/tavio32.def $top/tavio32.h $top/tavio32.lib"
+  want="$top/LICENSE.txt $top/LIESMICH.txt $top/README.txt $top/TAVIO32.DLL $top/libtavio32.dll.a $top/licenses/mingw-w64-runtime.txt $top/tavio32.def $top/tavio32.h $top/tavio32.lib"
   want="$want $top/tavio32.exe $top/licenses/CLI11.txt $top/licenses/cpp-httplib.txt $top/licenses/nlohmann-json.txt"
   want="$want $top/doc/html/index.html $top/doc/html/reference/index.html"
   have=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
@@ -37,7 +37,9 @@ for bits in 32 64; do
   check "win$bits zip holds every listed file (missing: $missing)" [ -z "$missing" ]
   unzip -q "$zip" -d "$work/$bits"
   z=$work/$bits/$top
-  check "win$bits README.txt has CR LF line ends" bash -c "[ -s '$z/README.txt' ] && ! grep -q -v $'\r\$' '$z/README.txt'"
+  for t in README.txt LIESMICH.txt; do
+    check "win$bits $t has CR LF line ends" bash -c "[ -s '$z/$t' ] && ! grep -q -v $'\r\$' '$z/$t'"
+  done
   format=pei-x86-64 prefix=x86_64-w64-mingw32 threads=posix
   [ "$bits" = 32 ] && format=pei-i386 prefix=i686-w64-mingw32 threads=win32
   for f in TAVIO32.DLL tavio32.exe; do # the word size, and what Explorer's Properties shows

@@ -33,7 +33,8 @@ struct BlockFiles {
 };
 // Writes the table, the CSV and the plot of a buffer; returns the recording.
 Recording write_outputs(std::vector<char> &buffer, size_t valid, int32_t code, const std::string &txt,
-                        const std::string &csv, const std::string &svg, const std::string &title);
+                        const std::string &csv, const std::string &svg, const std::string &title,
+                        CsvStyle style = CsvStyle::en);
 // The same bytes in memory (the library's files go through a private
 // temporary directory); false when they could not be made.
 bool block_files(std::vector<char> &buffer, int32_t code, const std::string &title, BlockFiles &out,

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli_system.h"
+#include "i18n.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
@@ -13,14 +14,14 @@ void fail(const std::string &message, int status) { throw Failure{status, messag
 
 std::string cannot_write(const std::string &path, const std::string &otherwise) {
   const std::string protection = write_protection(path);
-  return "cannot write " + path + ": " + (protection.empty() ? otherwise : protection);
+  return format(tr("cannot write %s: %s"), path.c_str(), (protection.empty() ? otherwise : protection).c_str());
 }
 
 volatile std::sig_atomic_t g_interrupted = 0;
 void progress(const char *label, double fraction, const std::string &text) {
   fraction = std::clamp(fraction, 0.0, 1.0);
   const int width = 30, full = int(fraction * width + 0.5);
-  std::printf("\r%-10s [%s%s] %3d%%  %s\x1b[K", label, std::string(size_t(full), '#').c_str(),
+  std::printf("\r%-10s [%s%s] %3d%%  %s\x1b[K", tr(label), std::string(size_t(full), '#').c_str(),
               std::string(size_t(width - full), ' ').c_str(), int(fraction * 100 + 0.5), text.c_str());
   std::fflush(stdout);
 }
@@ -49,7 +50,7 @@ const Interface *find_interface(const std::string &name) {
 }
 const Interface &interface_by_name(const std::string &name) {
   if (const Interface *i = find_interface(name)) return *i;
-  fail("unknown interface " + name + ": sios, compulab, zelle, rsbox, camface or ccontrol", kExitUsage);
+  fail(format(tr("unknown interface %s: sios, compulab, zelle, rsbox, camface or ccontrol"), name.c_str()), kExitUsage);
 }
 std::vector<std::string> interface_names() {
   std::vector<std::string> v;
@@ -61,7 +62,7 @@ std::string com(int port) { return "COM" + std::to_string(port); }
 
 std::string port_problem(const Interface &i, int port) {
   if (port < i.first_port || port > 9)
-    return std::string("the ") + i.title + " can hang on COM" + std::to_string(i.first_port) + " to COM9, not " + com(port);
+    return format(tr("the %s can hang on COM%d to COM9, not %s"), i.title, i.first_port, com(port).c_str());
   return "";
 }
 
@@ -74,7 +75,7 @@ const Interface &open_interface(const std::string &name, int port) {
   if (!problem.empty()) fail(problem);
   if (i.init(port) != port) {
     problem = open_problem(com(port), m);
-    fail(problem.empty() ? "cannot open " + com(port) + " (" + m.path + ") for the " + i.title : problem);
+    fail(problem.empty() ? format(tr("cannot open %s (%s) for the %s"), com(port).c_str(), m.path.c_str(), i.title) : problem);
   }
   return i;
 }
@@ -82,9 +83,9 @@ const Interface &open_interface(const std::string &name, int port) {
 std::string not_answering_text(const Interface &i, int port) {
   const std::string removed = removed_problem(port, GETCOM());
   if (!removed.empty()) return removed;
-  return std::string("the ") + i.title + " on " + com(port) + " (" + map_port(port).path +
-         ") does not answer: check that it is switched on and connected to that port, "
-         "or let `tavio32 detect` look for it";
+  return format(tr("the %s on %s (%s) does not answer: check that it is switched on and connected to that port, "
+                   "or let `tavio32 detect` look for it"),
+                i.title, com(port).c_str(), map_port(port).path.c_str());
 }
 void not_answering(const Interface &i, int port) { fail(not_answering_text(i, port)); }
 
@@ -95,7 +96,7 @@ std::string describe(const std::vector<Holder> &holders) {
   std::string s;
   for (const Holder &h : holders) {
     if (!s.empty()) s += ", ";
-    s += "process " + std::to_string(h.pid) + " (" + h.name + ")";
+    s += format(tr("process %ld (%s)"), h.pid, h.name.c_str());
   }
   return s;
 }

@@ -29,7 +29,8 @@ std::string cannot_write(const std::string &path, const std::string &otherwise);
 // Set by Ctrl-C and the system's requests to end once catch_interrupts()
 // ran (cli_system.h, which also has the clock and the terminal).
 extern volatile std::sig_atomic_t g_interrupted;
-// A progress bar on the terminal: "label [#####     ]  45%  text".
+// A progress bar on the terminal: "label [#####     ]  45%  text"; the label
+// is translated (N_ marks it).
 void progress(const char *label, double fraction, const std::string &text);
 
 struct Interface {

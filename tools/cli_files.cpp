@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "i18n.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
@@ -37,21 +38,38 @@ static std::string number(double v) {
   return s;
 }
 
-std::string csv_text(const Recording &r) {
-  const bool several = r.blocks > 1;
-  std::string out = several ? "block,time_ms" : "time_ms";
-  for (int c : r.channels) out += ",channel " + std::to_string(c);
+CsvStyle csv_style(const std::string &name) { return name == "de" ? CsvStyle::de : CsvStyle::en; }
+
+std::string csv_number(const char *printf_format, double v, CsvStyle style) {
+  char s[64];
+  std::snprintf(s, sizeof s, printf_format, v);
+  if (style == CsvStyle::de)
+    for (char *c = s; *c; ++c)
+      if (*c == '.') *c = ',';
+  return s;
+}
+
+const char *csv_start(CsvStyle style) { return style == CsvStyle::de ? "\xEF\xBB\xBF" : ""; }
+
+std::string csv_text(const Recording &r, CsvStyle style) {
+  const bool several = r.blocks > 1, de = style == CsvStyle::de;
+  const std::string sep = de ? ";" : ",";
+  std::string out = csv_start(style);
+  out += several ? (de ? "Block;Zeit [ms]" : "block,time_ms") : (de ? "Zeit [ms]" : "time_ms");
+  for (int c : r.channels) out += sep + (de ? "Kanal " : "channel ") + std::to_string(c);
   out += "\n";
   for (size_t i = 0; i < r.rows.size(); ++i) {
-    if (several) out += std::to_string(r.block_of(i) + 1) + ",";
-    out += number(r.time_ms(i));
-    for (int v : r.rows[i]) out += "," + std::to_string(v);
+    if (several) out += std::to_string(r.block_of(i) + 1) + sep;
+    out += csv_number("%.6g", r.time_ms(i), style);
+    for (int v : r.rows[i]) out += sep + std::to_string(v);
     out += "\n";
   }
   return out;
 }
 
-bool write_csv(const Recording &r, const std::string &path) { return write_file(path, csv_text(r)); }
+bool write_csv(const Recording &r, const std::string &path, CsvStyle style) {
+  return write_file(path, csv_text(r, style));
+}
 
 static std::string escape(const std::string &s) {
   std::string o;
@@ -103,9 +121,9 @@ std::string svg_text(const Recording &r, const std::string &title) {
   }
   o += "</g>\n";
   o += "<text class=\"xlabel\" x=\"" + number(left + pw / 2) + "\" y=\"" + number(H - 10) +
-       "\" text-anchor=\"middle\">time [ms]</text>\n";
+       "\" text-anchor=\"middle\">" + escape(tr("time [ms]")) + "</text>\n";
   o += "<text class=\"ylabel\" x=\"15\" y=\"" + number(top + ph / 2) + "\" text-anchor=\"middle\" transform=\"rotate(-90 15 " +
-       number(top + ph / 2) + ")\">value (0..255)</text>\n";
+       number(top + ph / 2) + ")\">" + escape(tr("value (0..255)")) + "</text>\n";
   // One line per channel, and the legend.
   for (size_t c = 0; c < r.channels.size(); ++c) {
     const char *colour = colours[c % 4];
@@ -119,8 +137,8 @@ std::string svg_text(const Recording &r, const std::string &title) {
     const double ly = top + 10 + 20 * double(c);
     o += "<g class=\"legend\"><line x1=\"" + number(left + pw + 15) + "\" y1=\"" + number(ly) + "\" x2=\"" +
          number(left + pw + 40) + "\" y2=\"" + number(ly) + "\" stroke=\"" + colour +
-         "\" stroke-width=\"3\"/><text x=\"" + number(left + pw + 46) + "\" y=\"" + number(ly + 4) + "\">channel " +
-         std::to_string(r.channels[c]) + "</text></g>\n";
+         "\" stroke-width=\"3\"/><text x=\"" + number(left + pw + 46) + "\" y=\"" + number(ly + 4) + "\">" +
+         escape(format(tr("channel %d"), r.channels[c])) + "</text></g>\n";
   }
   o += "</svg>\n";
   return o;

@@ -26,13 +26,24 @@ struct Recording {
 // selects the interface first); rows stop at the end of the buffer.
 Recording decode(const std::vector<char> &buffer, int header);
 
+// How CSV is written: en with `,` and decimal points, the default; de ready
+// for German spreadsheets: a byte order mark, `;`, decimal commas and the
+// header row in German.
+enum class CsvStyle { en, de };
+// The CSV style named `name` (de or en).
+CsvStyle csv_style(const std::string &name);
+// A number of a CSV row in `style`.
+std::string csv_number(const char *printf_format, double v, CsvStyle style);
+// The byte order mark that starts a file in `style` ("" for en).
+const char *csv_start(CsvStyle style);
+
 // The CSV and SVG files' text.
-std::string csv_text(const Recording &r);
+std::string csv_text(const Recording &r, CsvStyle style = CsvStyle::en);
 std::string svg_text(const Recording &r, const std::string &title);
 
 // Both return false (errno set) when the file could not be written; a file
 // is written under a temporary name and renamed over the target when complete.
-bool write_csv(const Recording &r, const std::string &path);
+bool write_csv(const Recording &r, const std::string &path, CsvStyle style = CsvStyle::en);
 bool write_svg(const Recording &r, const std::string &path, const std::string &title);
 
 

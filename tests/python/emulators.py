@@ -58,6 +58,7 @@ def clean_environment(**ports):
     """An environment with COM0..COM9 mapped to nothing except `ports`
     (e.g. COM3=path), so that no test touches the machine's real ports."""
     env = dict(os.environ)
+    env["LC_ALL"] = "C.UTF-8"  # the command's English texts, whatever the machine's language
     for n in range(10):
         env["TAVIO32_COM%d" % n] = ""
     for name, path in ports.items():

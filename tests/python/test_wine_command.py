@@ -119,6 +119,18 @@ class Command(unittest.TestCase):
             subprocess.run(["wineserver", "-k"], env=env, timeout=30)  # the started program is not our child
             p.wait(30)
 
+    def test_german_windows_speaks_german(self):
+        # Wine takes the user's interface language from LANG (LC_ALL unset).
+        env = {k: v for k, v in self.env.items() if k not in ("LC_ALL", "LC_MESSAGES", "LANGUAGE")}
+        german = dict(env, LANG="de_DE.UTF-8", TAVIO32_COM4="")
+        r, _ = run(CLI, ["--help"], german)
+        self.assertIn("Aufruf: ", r.stdout.decode())
+        r, _ = run(CLI, ["write", "--interface", "sios", "--port", "4", "dout", "1"], german)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("COM4 gibt es auf diesem Rechner nicht", r.stderr.decode())
+        r, _ = run(CLI, ["--help"], dict(env, LANG="C"))
+        self.assertIn(b"Usage: ", r.stdout)
+
 
 if __name__ == "__main__":
     unittest.main()

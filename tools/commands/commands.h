@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli_common.h"
+#include "i18n.h"
 
 namespace tavio::cli {
 
@@ -19,11 +20,11 @@ struct Subcommand {
 // --port N (each needs the other), or --detect, which excludes them.
 // Returns the --detect flag.
 inline CLI::Option *add_interface_choice(CLI::App *sub, std::string &name, int &port, bool &detect) {
-  auto *i = sub->add_option("--interface", name, "Interface to open")->check(CLI::IsMember(interface_names()));
-  auto *p = sub->add_option("--port", port, "COM port number of the interface")->check(CLI::Range(0, 9));
+  auto *i = sub->add_option("--interface", name, tr("Interface to open"))->check(CLI::IsMember(interface_names()));
+  auto *p = sub->add_option("--port", port, tr("COM port number of the interface"))->check(CLI::Range(0, 9));
   i->needs(p);
   p->needs(i);
-  return sub->add_flag("--detect", detect, "Look for the interface first")->excludes(i);
+  return sub->add_flag("--detect", detect, tr("Look for the interface first"))->excludes(i);
 }
 
 Subcommand add_ports(CLI::App &app);

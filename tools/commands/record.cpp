@@ -9,6 +9,7 @@
 #include "cli_common.h"
 #include "cli_system.h"
 #include "commands.h"
+#include "i18n.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
@@ -27,7 +28,7 @@ int on_readout(int32_t done, int32_t expected, void *context) {
   p->expected = expected;
   if (p->live && (done == expected || now_ms() - p->last > 50)) {
     p->last = now_ms();
-    progress("reading", double(done) / expected, std::to_string(done) + " of " + std::to_string(expected) + " bytes");
+    progress(N_("reading"), double(done) / expected, format(tr("%d of %d bytes"), done, expected));
   }
   return g_interrupted ? 0 : 1;
 }
@@ -41,21 +42,22 @@ struct RecordOptions {
   int blocks = 1;
   std::string trigger;
   std::string out;
+  std::string csv_style = "en";
 };
 
 int cmd_record(const RecordOptions &o) {
   const Interface &probe = interface_by_name(o.interface);
-  if (!probe.blocks) fail("block recordings work on the Sios and the Zelle only", kExitUsage);
+  if (!probe.blocks) fail(tr("block recordings work on the Sios and the Zelle only"), kExitUsage);
   BlockPlan plan;
   plan.measurements = o.measurements;
   plan.channels = o.channels;
   plan.interval_ms = o.interval;
   plan.blocks = o.blocks;
   if (!o.trigger.empty()) {
-    if (probe.code != 4) fail("triggers exist on the Sios only", kExitUsage);
+    if (probe.code != 4) fail(tr("triggers exist on the Sios only"), kExitUsage);
     if (std::sscanf(o.trigger.c_str(), "%d:%d", &plan.trigger_mode, &plan.trigger_value) != 2 ||
         plan.trigger_mode < 1 || plan.trigger_mode > 6 || plan.trigger_value < 0 || plan.trigger_value > 255)
-      fail("--trigger takes MODE:VALUE, MODE 1 to 6 and VALUE 0 to 255 (e.g. 1:128)", kExitUsage);
+      fail(tr("--trigger takes MODE:VALUE, MODE 1 to 6 and VALUE 0 to 255 (e.g. 1:128)"), kExitUsage);
   }
   const std::string problem = plan_problem(probe, plan);
   if (!problem.empty()) fail(problem, kExitUsage);
@@ -68,8 +70,8 @@ int cmd_record(const RecordOptions &o) {
   if (plan.trigger_mode) BLOCKTRIGGER(plan.trigger_value, plan.trigger_mode);
   const double block_ms = double(o.measurements) * o.interval;
   const double total_ms = block_ms * o.blocks;
-  std::printf("Recording %d x %zu values every %d ms%s on the %s on %s (%.1f s)\n", o.measurements, o.channels.size(),
-              o.interval, o.blocks > 1 ? (" in " + std::to_string(o.blocks) + " blocks").c_str() : "", i.title,
+  std::printf(tr("Recording %d x %zu values every %d ms%s on the %s on %s (%.1f s)\n"), o.measurements, o.channels.size(),
+              o.interval, o.blocks > 1 ? format(tr(" in %d blocks"), o.blocks).c_str() : "", i.title,
               com(o.port).c_str(), total_ms / 1e3);
   std::fflush(stdout);
   const double start = now_ms();
@@ -79,15 +81,15 @@ int cmd_record(const RecordOptions &o) {
     while (!g_interrupted && now_ms() < end) {
       if (live) {
         const double t = now_ms() - start;
-        progress("recording", t / total_ms, std::to_string(int(t / 1e3)) + " of " + std::to_string(int(total_ms / 1e3)) + " s");
+        progress(N_("recording"), t / total_ms, format(tr("%d of %d s"), int(t / 1e3), int(total_ms / 1e3)));
       }
       sleep_until(std::min(end, now_ms() + 100));
     }
   }
-  if (live) progress("recording", 1, "done"), std::printf("\n");
+  if (live) progress(N_("recording"), 1, tr("done")), std::printf("\n");
   if (g_interrupted) {
     CLOSECOM();
-    std::printf("Stopped before the readout: nothing was read.\n");
+    std::printf("%s\n", tr("Stopped before the readout: nothing was read."));
     return kExitInterrupted;
   }
 
@@ -107,24 +109,25 @@ int cmd_record(const RecordOptions &o) {
     const size_t kept = size_t(header) + size_t(p.done);
     if (!write_file(partial, std::string(buffer.data(), kept)))
       fail(cannot_write(partial, std::strerror(errno)));
-    std::printf("%s after %d of %d bytes; what was read is in %s\n", g_interrupted ? "Stopped" : removed.empty() ? "The interface fell silent" : "The readout ended",
+    std::printf(tr("%s after %d of %d bytes; what was read is in %s\n"),
+                g_interrupted ? tr("Stopped") : removed.empty() ? tr("The interface fell silent") : tr("The readout ended"),
                 p.done, p.expected, partial.c_str());
     return g_interrupted ? kExitInterrupted : kExitFailure;
   }
   if (DATENMENGE(buffer.data()) == 0) {
     CLOSECOM();
-    fail(std::string("the ") + i.title + " holds no recording: check the trigger and the definition");
+    fail(format(tr("the %s holds no recording: check the trigger and the definition"), i.title));
   }
   const std::string dat = o.out + ".dat";
   if (DATENSPEICHERN(const_cast<char *>(dat.c_str()), buffer.data()) < 0) {
     CLOSECOM();
-    fail(cannot_write(dat, "check the directory and free space"));
+    fail(cannot_write(dat, tr("check the directory and free space")));
   }
   Recording r = write_outputs(buffer, buffer.size(), i.code, o.out + ".txt", o.out + ".csv", o.out + ".svg",
-                              std::string(i.title) + " recording " + o.out);
+                              format(tr("%s recording %s"), i.title, o.out.c_str()), csv_style(o.csv_style));
   CLOSECOM();
-  std::printf("Read %d bytes: %zu measurements of %zu channels\n", got, r.rows.size(), r.channels.size());
-  std::printf("Wrote %s.dat %s.txt %s.csv %s.svg\n", o.out.c_str(), o.out.c_str(), o.out.c_str(), o.out.c_str());
+  std::printf(tr("Read %d bytes: %zu measurements of %zu channels\n"), got, r.rows.size(), r.channels.size());
+  std::printf(tr("Wrote %s.dat %s.txt %s.csv %s.svg\n"), o.out.c_str(), o.out.c_str(), o.out.c_str(), o.out.c_str());
   return 0;
 }
 
@@ -132,16 +135,20 @@ int cmd_record(const RecordOptions &o) {
 
 Subcommand add_record(CLI::App &app) {
   auto rec = std::make_shared<RecordOptions>();
-  auto *record = app.add_subcommand("record", "Record a block of measurements and write NAME.dat/.txt/.csv/.svg");
-  record->add_option("--interface", rec->interface, "sios or zelle")->required()->check(CLI::IsMember({"sios", "zelle"}));
-  record->add_option("--port", rec->port, "COM port number")->required()->check(CLI::Range(0, 9));
-  record->add_option("--measurements", rec->measurements, "Measurements per block")->required()->check(CLI::Range(1, 65535));
-  record->add_option("--channels", rec->channels, "Channels, e.g. 1,3")->required()->delimiter(',');
-  record->add_option("--interval", rec->interval, "Interval in ms")->required()->check(CLI::Range(1, 65535));
-  record->add_option("--blocks", rec->blocks, "Blocks (default 1)")->check(CLI::Range(1, 255));
-  record->add_option("--trigger", rec->trigger, "Sios trigger MODE:VALUE (MODE 1..6)");
-  record->add_option("--out", rec->out, "Base name of the files written")->required();
-  record->footer("Ctrl-C during the readout keeps what was read in NAME.partial.dat.");
+  auto *record = app.add_subcommand("record", tr("Record a block of measurements and write NAME.dat/.txt/.csv/.svg"));
+  record->add_option("--interface", rec->interface, tr("sios or zelle"))->required()->check(CLI::IsMember({"sios", "zelle"}));
+  record->add_option("--port", rec->port, tr("COM port number"))->required()->check(CLI::Range(0, 9));
+  record->add_option("--measurements", rec->measurements, tr("Measurements per block"))->required()->check(CLI::Range(1, 65535));
+  record->add_option("--channels", rec->channels, tr("Channels, e.g. 1,3"))->required()->delimiter(',');
+  record->add_option("--interval", rec->interval, tr("Interval in ms"))->required()->check(CLI::Range(1, 65535));
+  record->add_option("--blocks", rec->blocks, tr("Blocks (default 1)"))->check(CLI::Range(1, 255));
+  record->add_option("--trigger", rec->trigger, tr("Sios trigger MODE:VALUE (MODE 1..6)"));
+  record->add_option("--out", rec->out, tr("Base name of the files written"))->required();
+  record->add_option("--csv-style", rec->csv_style,
+                     tr("en: `,` and decimal points (the default); de: for German spreadsheets, `;`, decimal commas, "
+                        "a German header row and a byte order mark"))
+      ->check(CLI::IsMember({"de", "en"}));
+  record->footer(tr("Ctrl-C during the readout keeps what was read in NAME.partial.dat."));
   return {record, [rec] { return cmd_record(*rec); }};
 }
 

@@ -7,6 +7,7 @@
 #include "cli_blocks.h"
 #include "cli_common.h"
 #include "commands.h"
+#include "i18n.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
@@ -21,18 +22,18 @@ std::string stem(const std::string &path) {
 int cmd_table(const std::string &file, const std::string &name, std::string txt, const std::string &csv,
               const std::string &svg) {
   const Interface &i = interface_by_name(name);
-  if (!i.blocks) fail("block files come from the Sios and the Zelle only", kExitUsage);
+  if (!i.blocks) fail(tr("block files come from the Sios and the Zelle only"), kExitUsage);
   if (txt.empty() && csv.empty() && svg.empty()) txt = stem(file) + ".txt";
   std::vector<char> buffer(size_t(buffer_size(i.code)), 0);
   SETHARD(i.code);
   const int32_t got = DATENLADEN(const_cast<char *>(file.c_str()), buffer.data());
-  if (got < 0) fail("cannot read " + file + ": " + std::strerror(errno));
-  if (got < header_size(i.code)) fail(file + " is too short to be a " + i.title + " block file");
-  Recording r = write_outputs(buffer, size_t(got), i.code, txt, csv, svg, std::string(i.title) + " recording " + stem(file));
-  std::printf("%s: %zu measurements of %zu channels every %d ms\n", file.c_str(), r.rows.size(), r.channels.size(),
+  if (got < 0) fail(format(tr("cannot read %s: %s"), file.c_str(), std::strerror(errno)));
+  if (got < header_size(i.code)) fail(format(tr("%s is too short to be a %s block file"), file.c_str(), i.title));
+  Recording r = write_outputs(buffer, size_t(got), i.code, txt, csv, svg, format(tr("%s recording %s"), i.title, stem(file).c_str()));
+  std::printf(tr("%s: %zu measurements of %zu channels every %d ms\n"), file.c_str(), r.rows.size(), r.channels.size(),
               r.interval_ms);
   for (const std::string *f : std::initializer_list<const std::string *>{&txt, &csv, &svg})
-    if (!f->empty()) std::printf("Wrote %s\n", f->c_str());
+    if (!f->empty()) std::printf(tr("Wrote %s\n"), f->c_str());
   return 0;
 }
 
@@ -44,12 +45,12 @@ struct TableOptions {
 
 Subcommand add_table(CLI::App &app) {
   auto o = std::make_shared<TableOptions>();
-  auto *table = app.add_subcommand("table", "Convert a raw block file to a table, CSV or plot");
-  table->add_option("FILE", o->file, "Raw block file (.dat)")->required();
-  table->add_option("--interface", o->name, "sios or zelle")->required()->check(CLI::IsMember({"sios", "zelle"}));
-  table->add_option("-o", o->txt, "Text table to write (default FILE.txt when nothing else is asked for)");
-  table->add_option("--csv", o->csv, "CSV file to write");
-  table->add_option("--plot", o->svg, "SVG plot to write");
+  auto *table = app.add_subcommand("table", tr("Convert a raw block file to a table, CSV or plot"));
+  table->add_option("FILE", o->file, tr("Raw block file (.dat)"))->required();
+  table->add_option("--interface", o->name, tr("sios or zelle"))->required()->check(CLI::IsMember({"sios", "zelle"}));
+  table->add_option("-o", o->txt, tr("Text table to write (default FILE.txt when nothing else is asked for)"));
+  table->add_option("--csv", o->csv, tr("CSV file to write"));
+  table->add_option("--plot", o->svg, tr("SVG plot to write"));
   return {table, [o] { return cmd_table(o->file, o->name, o->txt, o->csv, o->svg); }};
 }
 

@@ -20,6 +20,7 @@
 #include "device.h"
 #include "library.h"
 #include "front.h"
+#include "i18n.h"
 #include "stream.h"
 
 namespace tavio::cli {
@@ -71,11 +72,11 @@ std::vector<LocalAddress> shown_addresses(const std::string &host) {
 
 int cmd_serve(const ServeOptions &o) {
   for (int c : o.channels)
-    if (c < 1 || c > 4) fail("channel " + std::to_string(c) + " does not exist: channels are 1 to 4", kExitUsage);
-  if (o.every < 1) fail("--every needs at least 1 ms", kExitUsage);
+    if (c < 1 || c > 4) fail(format(tr("channel %d does not exist: channels are 1 to 4"), c), kExitUsage);
+  if (o.every < 1) fail(tr("--every needs at least 1 ms"), kExitUsage);
   // --listen HOST:PORT, HOST an address ([::1] for IPv6) or localhost.
   const size_t colon = o.listen.rfind(':');
-  if (colon == std::string::npos || colon == 0) fail("--listen takes HOST:PORT, e.g. 127.0.0.1:8032", kExitUsage);
+  if (colon == std::string::npos || colon == 0) fail(tr("--listen takes HOST:PORT, e.g. 127.0.0.1:8032"), kExitUsage);
   std::string host = o.listen.substr(0, colon);
   int port = -1;
   try {
@@ -84,12 +85,12 @@ int cmd_serve(const ServeOptions &o) {
     if (used != o.listen.size() - colon - 1) port = -1;
   } catch (...) {
   }
-  if (port < 0 || port > 65535) fail("--listen takes HOST:PORT with PORT 0 to 65535", kExitUsage);
+  if (port < 0 || port > 65535) fail(tr("--listen takes HOST:PORT with PORT 0 to 65535"), kExitUsage);
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   if (host == "localhost") host = "127.0.0.1";
   in6_addr probe{};
   if (::inet_pton(AF_INET, host.c_str(), &probe) != 1 && ::inet_pton(AF_INET6, host.c_str(), &probe) != 1)
-    fail("--listen needs an address such as 127.0.0.1, 0.0.0.0 or [::1], not " + host, kExitUsage);
+    fail(format(tr("--listen needs an address such as 127.0.0.1, 0.0.0.0 or [::1], not %s"), host.c_str()), kExitUsage);
 
   Selection selection;
   if (!o.interface.empty()) {
@@ -126,8 +127,8 @@ int cmd_serve(const ServeOptions &o) {
 
   const int bound = front.listen(host, port);
   if (bound <= 0)
-    fail("cannot listen on " + o.listen + ": " + std::strerror(errno) +
-         " (another program may use that port: choose another with --listen HOST:PORT)");
+    fail(format(tr("cannot listen on %s: %s (another program may use that port: choose another with --listen HOST:PORT)"),
+                o.listen.c_str(), std::strerror(errno)));
   access.set_port(bound);
   api.set_listening(host, bound);
   device.start();
@@ -140,18 +141,22 @@ int cmd_serve(const ServeOptions &o) {
   };
   const std::vector<LocalAddress> shown = shown_addresses(host);
   const std::string control = base(shown[0].address);
+  // The addresses' lines are read by programs too: their words before the
+  // addresses stay in every language.
   std::printf("control: %s?login=%s\n", control.c_str(), access.login_code().c_str());
   for (const LocalAddress &a : shown)
     std::printf("watch:   %s?watch=%s%s\n", base(a.address).c_str(), access.watch_token().c_str(),
                 a.interface.empty() ? "" : ("  (" + a.interface + ")").c_str());
-  std::printf("token:   %s (for programs: Authorization: Bearer TOKEN)\n", access.control_token().c_str());
-  std::printf("The control address may change outputs and record, and opens one browser tab (then a new one is "
-              "printed); give the class the watch address. Ctrl-C ends.\n");
+  std::printf("token:   %s (%s)\n", access.control_token().c_str(), tr("for programs: Authorization: Bearer TOKEN"));
+  std::printf("%s\n", tr("The control address may change outputs and record, and opens one browser tab (then a new one is "
+                         "printed); give the class the watch address. Ctrl-C ends."));
   std::fflush(stdout);
   std::mutex printing;
-  api.on_login = [control, &printing](const std::string &code) {
+  // Translated here: the login comes in a thread of the server, which does not translate.
+  const std::string used = tr("the one before has been used");
+  api.on_login = [control, used, &printing](const std::string &code) {
     std::lock_guard<std::mutex> lock(printing);
-    std::printf("control: %s?login=%s (the one before has been used)\n", control.c_str(), code.c_str());
+    std::printf("control: %s?login=%s (%s)\n", control.c_str(), code.c_str(), used.c_str());
     std::fflush(stdout);
   };
   if (o.open) open_in_browser(control + "?login=" + access.login_code());
@@ -175,28 +180,28 @@ int cmd_serve(const ServeOptions &o) {
 
 Subcommand add_serve(CLI::App &app) {
   auto o = std::make_shared<ServeOptions>();
-  auto *serve = app.add_subcommand("serve", "Serve live charts, outputs and recordings to browsers");
+  auto *serve = app.add_subcommand("serve", tr("Serve live charts, outputs and recordings to browsers"));
   auto *sd = add_interface_choice(serve, o->interface, o->port, o->detect);
-  serve->add_flag("--simulate", o->simulate, "The library's simulation (the default)")
+  serve->add_flag("--simulate", o->simulate, tr("The library's simulation (the default)"))
       ->excludes(serve->get_option("--interface"))
       ->excludes(sd);
-  serve->add_option("--channels", o->channels, "Analog channels, e.g. 1,2 (default 1,2,3,4)")->delimiter(',');
-  serve->add_option("--every", o->every, "Sampling period in ms (default 20)")->check(CLI::PositiveNumber);
-  serve->add_option("--listen", o->listen, "HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)");
+  serve->add_option("--channels", o->channels, tr("Analog channels, e.g. 1,2 (default 1,2,3,4)"))->delimiter(',');
+  serve->add_option("--every", o->every, tr("Sampling period in ms (default 20)"))->check(CLI::PositiveNumber);
+  serve->add_option("--listen", o->listen, tr("HOST:PORT to listen on (default 127.0.0.1:8032; 0.0.0.0:8032 for a class)"));
   serve->add_option("--per-address", o->per_address,
-                    "Watchers (browsers following the chart) from one client address, 1 to " +
-                        std::to_string(Api::kMaxStreams) + " (default " + std::to_string(Api::kStreamsPerAddress) +
-                        "); raise it for a class that reaches this computer through one address (NAT, a proxy)")
+                    format(tr("Watchers (browsers following the chart) from one client address, 1 to %d (default %d); "
+                              "raise it for a class that reaches this computer through one address (NAT, a proxy)"),
+                           Api::kMaxStreams, Api::kStreamsPerAddress))
       ->check(CLI::Range(1, Api::kMaxStreams));
   serve->add_option("--connections-per-address", o->connections_per_address,
-                    "Connections from one client address (default 16, and 3 per watcher of --per-address plus 4 "
-                    "when that is more)")
+                    tr("Connections from one client address (default 16, and 3 per watcher of --per-address plus 4 "
+                       "when that is more)"))
       ->check(CLI::Range(1, FrontLimits{}.total));
-  serve->add_flag("--open", o->open, "Open the control address in the default browser");
-  serve->add_option("--longest-recording", o->longest_recording_h, "Longest recording taken, in hours (default 24)")
+  serve->add_flag("--open", o->open, tr("Open the control address in the default browser"));
+  serve->add_option("--longest-recording", o->longest_recording_h, tr("Longest recording taken, in hours (default 24)"))
       ->check(CLI::PositiveNumber);
-  serve->footer("Prints a control address (may change things) and a watch address (read only) and serves until "
-                "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself.");
+  serve->footer(tr("Prints a control address (may change things) and a watch address (read only) and serves until "
+                   "Ctrl-C or SIGTERM. The page works without internet: it comes from the program itself."));
   return {serve, [o] { return cmd_serve(*o); }};
 }
 

@@ -33,6 +33,7 @@
 #include <termios.h>
 
 #include "cli_common.h"
+#include "i18n.h"
 #include "platform/posix/adapters.h"
 #include "tavio32.h"
 
@@ -41,8 +42,8 @@ namespace tavio::cli {
 namespace adapters = platform::adapters;
 
 const char *port_naming() {
-  return "Ports COM1..COM9 are /dev/ttyS0..8, or the USB adapter numbered so (tavio32 ports), unless "
-         "TAVIO32_COMn=PATH says otherwise.";
+  return N_("Ports COM1..COM9 are /dev/ttyS0..8, or the USB adapter numbered so (tavio32 ports), unless "
+            "TAVIO32_COMn=PATH says otherwise.");
 }
 
 // As the library maps a COM name (its device_path): the variable, the
@@ -54,7 +55,8 @@ Mapping map_port(int n) {
   std::string device;
   adapters::Number number;
   switch (adapters::device_of(n, device, &number)) {
-  case adapters::Lookup::Present: return {device, "USB adapter", number.about, false};
+  // (The source is translated where it is shown: tavio32 ports.)
+  case adapters::Lookup::Present: return {device, N_("USB adapter"), number.about, false};
   case adapters::Lookup::Absent: return {"", "USB adapter", number.about.empty() ? number.key : number.about, true};
   case adapters::Lookup::NotNumbered: break;
   }
@@ -91,13 +93,13 @@ static std::string removed_now(int port, int32_t handle, bool &usb) {
   // keep the plain "does not answer".)
   usb = m.source == "USB adapter" || usb_path(m.path) || usb_path(line);
   if (!usb) return "";
-  if (gone.empty() && m.absent) gone = "?";
+  if (gone.empty() && m.absent) gone.assign(1, '?'); // (not = "?": GCC 12 warns falsely of -Wrestrict there)
   if (gone.empty() && !m.path.empty() && m.path.rfind("rfc2217://", 0) != 0 && !device_exists(m.path)) gone = m.path;
   if (gone.empty()) return "";
   std::string what = m.adapter;
   if (gone != "?") what += (what.empty() ? "" : ", ") + gone;
-  return "the USB adapter of " + com(port) + " was removed" + (what.empty() ? "" : " (" + what + ")") +
-         ": plug it in again";
+  return what.empty() ? format(tr("the USB adapter of %s was removed: plug it in again"), com(port).c_str())
+                      : format(tr("the USB adapter of %s was removed (%s): plug it in again"), com(port).c_str(), what.c_str());
 }
 
 // The system learns of a pulled adapter a moment after its line fell
@@ -138,7 +140,7 @@ bool number_adapters(int n, const std::string &device, std::vector<std::string> 
     const bool ok = adapters::number_new({}, given, error);
     for (const adapters::Number &g : given)
       for (const adapters::Adapter &a : adapters::present())
-        if (a.key == g.key) lines.push_back(com(g.com) + " is now " + a.device + (a.about.empty() ? "" : " (" + a.about + ")"));
+        if (a.key == g.key) lines.push_back(format(tr("%s is now %s"), com(g.com).c_str(), a.device.c_str()) + (a.about.empty() ? "" : " (" + a.about + ")"));
     return ok;
   }
   char *real = ::realpath(device.c_str(), nullptr);
@@ -146,11 +148,11 @@ bool number_adapters(int n, const std::string &device, std::vector<std::string> 
   const bool found = real && adapters::identify(real, a);
   std::free(real);
   if (!found) {
-    error = device + " is no USB serial adapter that is plugged in (tavio32 ports lists them)";
+    error = format(tr("%s is no USB serial adapter that is plugged in (tavio32 ports lists them)"), device.c_str());
     return false;
   }
   if (!adapters::set_number(n, a, error)) return false;
-  lines.push_back(com(n) + " is now " + a.device + (a.about.empty() ? "" : " (" + a.about + ")"));
+  lines.push_back(format(tr("%s is now %s"), com(n).c_str(), a.device.c_str()) + (a.about.empty() ? "" : " (" + a.about + ")"));
   return true;
 }
 
@@ -290,38 +292,40 @@ bool device_exists(const std::string &path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+static std::string in_use(const std::string &path, const std::string &port_name) {
+  const std::string who = describe(holders_of(path));
+  return who.empty() ? format(tr("%s (%s) is in use: end that program and try again"), path.c_str(), port_name.c_str())
+                     : format(tr("%s (%s) is in use by %s: end that program and try again"), path.c_str(),
+                              port_name.c_str(), who.c_str());
+}
+
 std::string open_problem(const std::string &port_name, const Mapping &m) {
   const std::string var = "TAVIO32_" + port_name;
   if (m.absent)
-    return "the USB adapter of " + port_name + " (" + m.adapter + ") is not plugged in: plug it in, or give " +
-           port_name + " to another one (tavio32 ports --assign " + port_name + "=DEVICE)";
+    return format(tr("the USB adapter of %s (%s) is not plugged in: plug it in, or give %s to another one "
+                     "(tavio32 ports --assign %s=DEVICE)"),
+                  port_name.c_str(), m.adapter.c_str(), port_name.c_str(), port_name.c_str());
   if (m.path.empty())
-    return port_name + " has no device (" + var + " is empty): set " + var +
-           "=/dev/ttyUSB0 or the device your interface hangs on";
+    return format(tr("%s has no device (%s is empty): set %s=/dev/ttyUSB0 or the device your interface hangs on"),
+                  port_name.c_str(), var.c_str(), var.c_str());
   if (m.path.rfind("rfc2217://", 0) == 0) return "";
   struct stat st {};
   if (::stat(m.path.c_str(), &st) != 0)
-    return port_name + " maps to " + m.path + ", which does not exist: plug the adapter in, or set " + var +
-           "=PATH (tavio32 ports lists the serial devices)";
+    return format(tr("%s maps to %s, which does not exist: plug the adapter in, or set %s=PATH "
+                     "(tavio32 ports lists the serial devices)"),
+                  port_name.c_str(), m.path.c_str(), var.c_str());
   int fd = ::open(m.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM)
-      return "no permission to open " + m.path + " (" + port_name +
-             "): add yourself to its group (usually dialout: sudo adduser $USER dialout) and log in again";
-    if (errno == EBUSY) {
-      std::string who = describe(holders_of(m.path));
-      return m.path + " (" + port_name + ") is in use" + (who.empty() ? "" : " by " + who) +
-             ": end that program and try again";
-    }
-    return "cannot open " + m.path + " (" + port_name + "): " + std::strerror(errno);
+      return format(tr("no permission to open %s (%s): add yourself to its group (usually dialout: sudo adduser "
+                       "$USER dialout) and log in again"),
+                    m.path.c_str(), port_name.c_str());
+    if (errno == EBUSY) return in_use(m.path, port_name);
+    return format(tr("cannot open %s (%s): %s"), m.path.c_str(), port_name.c_str(), std::strerror(errno));
   }
   const bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
   ::close(fd);
-  if (busy) {
-    std::string who = describe(holders_of(m.path));
-    return m.path + " (" + port_name + ") is in use" + (who.empty() ? "" : " by " + who) +
-           ": end that program and try again";
-  }
+  if (busy) return in_use(m.path, port_name);
   return "";
 }
 
@@ -433,9 +437,9 @@ std::string write_protection(const std::string &path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0)
     return "";
-  if (errno == EROFS) return "its file system is read-only";
+  if (errno == EROFS) return tr("its file system is read-only");
   if (errno != EACCES && errno != EPERM) return "";
-  return "the file is write-protected (its permissions do not let this user write it), and it was left as it is";
+  return tr("the file is write-protected (its permissions do not let this user write it), and it was left as it is");
 }
 
 bool write_file(const std::string &path, const std::string &text) {
@@ -490,7 +494,7 @@ std::string make_temporary_directory(std::string &error) {
   const char *tmp = std::getenv("TMPDIR");
   std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavio32-serve-XXXXXX";
   if (!::mkdtemp(dir.data())) {
-    error = std::string("cannot make a temporary directory: ") + std::strerror(errno);
+    error = format(tr("cannot make a temporary directory: %s"), std::strerror(errno));
     return "";
   }
   return dir;
@@ -552,7 +556,7 @@ bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    std::fprintf(stderr, "%s; Ctrl-] ends\n", banner.c_str());
+    std::fprintf(stderr, tr("%s; Ctrl-] ends\n"), banner.c_str());
   }
   catch_interrupts();
   bool input_open = true, line_ok = true;
@@ -567,7 +571,7 @@ bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::
       const ssize_t got = ::read(fd, data, sizeof data);
       if (got <= 0) {
         line_ok = got < 0 && (errno == EAGAIN || errno == EINTR);
-        if (!line_ok) std::fprintf(stderr, "\r\ntavio32: %s went away\n", port.c_str());
+        if (!line_ok) std::fprintf(stderr, "\r\ntavio32: %s\n", format(tr("%s went away"), port.c_str()).c_str());
       }
       for (ssize_t k = 0; k < got; ++k) {
         if (hex) std::printf("%02x ", static_cast<uint8_t>(data[k]));

@@ -23,6 +23,7 @@
 #include <mutex>
 
 #include "cli_common.h"
+#include "i18n.h"
 #include "tavio32.h"
 
 namespace tavio::cli {
@@ -117,8 +118,8 @@ struct ConsoleSetup {
 } // namespace
 
 const char *port_naming() {
-  return "Ports COM1..COM9 are the system's COM ports (tavio32 ports lists them with their names);\n"
-         "TAVIO32_COMn=rfc2217://HOST:PORT makes one a network port.";
+  return N_("Ports COM1..COM9 are the system's COM ports (tavio32 ports lists them with their names);\n"
+            "TAVIO32_COMn=rfc2217://HOST:PORT makes one a network port.");
 }
 
 Mapping map_port(int n) {
@@ -139,21 +140,21 @@ std::string removed_problem(int port, int32_t) {
   if (m.path.empty() || m.path.rfind("rfc2217://", 0) == 0 || device_exists(m.path)) return "";
   // (Windows says no more than that the port went: nearly always a USB
   // adapter, but it may be another device that comes and goes.)
-  return "the device of " + com(port) + " was removed (a USB adapter pulled out?): plug it in again";
+  return format(tr("the device of %s was removed (a USB adapter pulled out?): plug it in again"), com(port).c_str());
 }
 
 // Windows numbers USB adapters itself (the Device Manager shows and changes
 // their numbers).
 std::vector<UsbAdapter> usb_adapters() { return {}; }
 bool number_adapters(int, const std::string &, std::vector<std::string> &, std::string &error) {
-  error = "Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them";
+  error = tr("Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them");
   return false;
 }
 bool forget_number(int, std::string &error) {
-  error = "Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them";
+  error = tr("Windows gives USB adapters their COM numbers itself: the Device Manager shows and changes them");
   return false;
 }
-std::string numbers_place() { return "the Device Manager"; }
+std::string numbers_place() { return tr("the Device Manager"); }
 
 // Windows does not tell who has a serial port open.
 std::vector<Holder> holders_of(const std::string &) { return {}; }
@@ -218,7 +219,8 @@ bool device_exists(const std::string &path) {
 std::string open_problem(const std::string &port_name, const Mapping &m) {
   const std::string var = "TAVIO32_" + port_name;
   if (m.path.empty())
-    return port_name + " has no device (" + var + " is empty): unset " + var + " or set it to rfc2217://HOST:PORT";
+    return format(tr("%s has no device (%s is empty): unset %s or set it to rfc2217://HOST:PORT"), port_name.c_str(),
+                  var.c_str(), var.c_str());
   if (m.path.rfind("rfc2217://", 0) == 0) return "";
   HANDLE h = open_exclusive(m.path);
   if (h != INVALID_HANDLE_VALUE) {
@@ -227,11 +229,12 @@ std::string open_problem(const std::string &port_name, const Mapping &m) {
   }
   const DWORD e = GetLastError();
   if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)
-    return port_name + " does not exist on this machine: plug the adapter in, or see in `tavio32 ports` (or the "
-                       "Device Manager) which COM port it has";
+    return format(tr("%s does not exist on this machine: plug the adapter in, or see in `tavio32 ports` (or the "
+                     "Device Manager) which COM port it has"),
+                  port_name.c_str());
   if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)
-    return port_name + " is in use by another program: end that program and try again";
-  return "cannot open " + port_name + ": " + last_error_text(e);
+    return format(tr("%s is in use by another program: end that program and try again"), port_name.c_str());
+  return format(tr("cannot open %s: %s"), port_name.c_str(), last_error_text(e).c_str());
 }
 
 // The system's list of ports (the Device Manager's "Ports (COM & LPT)"),
@@ -348,9 +351,9 @@ bool sleep_until(double ms) {
 std::string write_protection(const std::string &path) {
   const DWORD a = GetFileAttributesA(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return "";
-  if (a & FILE_ATTRIBUTE_READONLY) return "the file is read-only, and it was left as it is";
+  if (a & FILE_ATTRIBUTE_READONLY) return tr("the file is read-only, and it was left as it is");
   if (a & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-    return "the file is hidden or a system file, which Windows does not let a program create anew; it was left as it is";
+    return tr("the file is hidden or a system file, which Windows does not let a program create anew; it was left as it is");
   return "";
 }
 
@@ -411,7 +414,7 @@ std::string make_temporary_directory(std::string &error) {
   char base[MAX_PATH + 1];
   const DWORD n = GetTempPathA(sizeof base, base);
   if (n == 0 || n > MAX_PATH) {
-    error = "cannot find the folder for temporary files: " + last_error_text();
+    error = format(tr("cannot find the folder for temporary files: %s"), last_error_text().c_str());
     return "";
   }
   unsigned char r[8];
@@ -423,7 +426,7 @@ std::string make_temporary_directory(std::string &error) {
     if (CreateDirectoryA(dir.c_str(), nullptr)) return dir;
     if (GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  error = "cannot make a temporary directory: " + last_error_text();
+  error = format(tr("cannot make a temporary directory: %s"), last_error_text().c_str());
   return "";
 }
 
@@ -512,7 +515,7 @@ bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::
   const bool console = GetConsoleMode(in, &saved) != 0;
   if (console) {
     SetConsoleMode(in, saved & ~DWORD(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT));
-    std::fprintf(stderr, "%s; Ctrl-] ends\n", banner.c_str());
+    std::fprintf(stderr, tr("%s; Ctrl-] ends\n"), banner.c_str());
   }
   catch_interrupts();
   bool line_ok = true, input_open = true;
@@ -538,7 +541,7 @@ bool monitor_loop(int32_t handle, bool hex, const std::string &port, const std::
     if (!ClearCommError(device, &errors, &status) ||
         (status.cbInQue > 0 && !ReadFile(device, data, std::min<DWORD>(status.cbInQue, sizeof data), &got, nullptr))) {
       line_ok = false;
-      std::fprintf(stderr, "\r\ntavio32: %s went away\n", port.c_str());
+      std::fprintf(stderr, "\r\ntavio32: %s\n", format(tr("%s went away"), port.c_str()).c_str());
     }
     for (DWORD k = 0; k < got; ++k) {
       if (hex) std::printf("%02x ", static_cast<uint8_t>(data[k]));
