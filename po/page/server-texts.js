@@ -15,6 +15,11 @@ N_('{path} ({port}) is in use by {holders}: end that program and try again');
 N_('{path} ({port}) is in use: end that program and try again');
 N_('cannot open {port} ({path}) for the {interface}');
 N_('cannot open {path} ({port}): {reason}');
+// tavio32.exe's own wording for a port that cannot be opened:
+N_('{port} has no device ({variable} is empty): unset {variable} or set it to rfc2217://HOST:PORT');
+N_('{port} does not exist on this machine: plug the adapter in, or see in `tavio32 ports` (or the Device Manager) which COM port it has');
+N_('{port} is in use by another program: end that program and try again');
+N_('cannot open {port}: {reason}');
 N_('the {interface} can hang on COM{first} to COM9, not {port}');
 N_('unknown interface {name}');
 N_('the interface does not answer');
