@@ -291,7 +291,7 @@ boot() { # NUMBER ADAPTERS...: adapters plugged in at boot, as ID:SERIAL:PORT
     -chardev "serial,id=csios,path=$work/sios" -chardev "serial,id=czelle,path=$work/zelle" \
     -chardev "serial,id=cecho,path=$work/echo" "${usb[@]}" \
     -kernel "$kernel" -initrd "$initrd" \
-    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/tavio32-init" \
+    -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 init=/tavio32-init" \
     -drive "file=$image/root.ext2,format=raw,if=virtio,snapshot=on" \
     -drive "file=$work/numbers.img,format=raw,if=virtio" \
     -virtfs "local,path=$repo,mount_tag=repo,security_model=none,readonly=on" \

@@ -105,7 +105,7 @@ timeout 3000 qemu-system-x86_64 -machine q35 -accel "$accel_opts" \
   -cpu qemu64,+ssse3,+sse4.1,+sse4.2,+popcnt -m 3072 -smp 2 \
   -nodefaults -display none -no-reboot -serial stdio \
   -kernel "$kernel" -initrd "$initrd" \
-  -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 init=/tavio32-init" \
+  -append "root=/dev/vda rw console=ttyS0 quiet loglevel=3 panic=-1 init=/tavio32-init" \
   -drive "file=$image/root.ext2,format=raw,if=virtio,snapshot=on" -drive "file=$scratch,format=raw,if=virtio" \
   -virtfs "$(share "$repo" repo readonly=on)" -virtfs "$(share "$win" win readonly=on)" \
   -virtfs "$(share "$native" native readonly=on)" -virtfs "$(share "$out" out)" \
